@@ -1,0 +1,22 @@
+#include "app/startup_win.h"
+
+#include <utility>
+
+namespace kelvora {
+
+int RunInstaller(HINSTANCE instance, int show_command, TFormKelvoraInstaller::Coordinator coordinator,
+                 TFormKelvoraInstaller::ThreadStarter start_thread) {
+  // Both live until the process ends: threads may still refer to them.
+  static ui::Application application(instance);
+  static TFormKelvoraInstaller form(application, std::move(coordinator), std::move(start_thread));
+  form.Create();
+  form.ShowFirst(show_command);
+  application.Run();
+  return 0;
+}
+
+void ExitInstaller(int exit_code) {
+  ::ExitProcess(static_cast<UINT>(exit_code));
+}
+
+}  // namespace kelvora

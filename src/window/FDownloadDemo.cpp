@@ -1,0 +1,217 @@
+#include "window/FDownloadDemo.h"
+
+#include <commctrl.h>
+
+#include <thread>
+#include <utility>
+
+#include "common/win32_error.h"
+#include "ui/dialogs_win.h"
+#include "ui/placement.h"
+#include "window/form_layout.h"
+#include "window/system_metrics_win.h"
+
+namespace kelvora {
+
+TFormKelvoraInstaller* FormKelvoraInstaller = nullptr;
+
+namespace {
+constexpr wchar_t kWindowClass[] = L"TFormKelvoraInstaller";
+constexpr wchar_t kTitle[] = L"Kelvora Installation";
+constexpr wchar_t kConfirmationText[] =
+    L"Möchten Sie das Installationsfile laden und die Installation von Kelvora starten?";
+constexpr wchar_t kRefusalText[] = L"Download abgebrochen, der Installer wird beendet!";
+constexpr wchar_t kDownloadFailedText[] = L"Download fehlgeschlagen";
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;  // sizing border, caption, system menu, minimise, maximise
+constexpr DWORD kExStyle = 0;
+constexpr int kProgressBarId = 1;
+constexpr int kLabelId = 2;
+}  // namespace
+
+void StartSelfFreeingThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
+
+TFormKelvoraInstaller::TFormKelvoraInstaller(ui::Application& application, Coordinator coordinator,
+                                             ThreadStarter start_thread)
+    : application_(application), coordinator_(std::move(coordinator)), start_thread_(std::move(start_thread)) {}
+
+TFormKelvoraInstaller::~TFormKelvoraInstaller() = default;
+
+void TFormKelvoraInstaller::Create() {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = application_.Instance();
+  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hIcon = ::LoadIconW(application_.Instance(), MAKEINTRESOURCEW(1));
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = kWindowClass;
+  if (!::RegisterClassExW(&window_class) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    ThrowLastError("RegisterClassExW");
+
+  FormKelvoraInstaller = this;
+  look_ = RunningControlLook();
+  window_.reset(::CreateWindowExW(kExStyle, kWindowClass, kTitle, kStyle, 0, 0, kClientWidth, kClientHeight, nullptr,
+                                  nullptr, application_.Instance(), this));
+  if (!window_) ThrowLastError("CreateWindowExW");
+
+  // The system's own themed controls draw each of the four looks.
+  const HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_.get(),
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)),
+                                     application_.Instance(), nullptr);
+  // SS_LEFT wraps at word boundaries and never adds an ellipsis.
+  const HWND label = ::CreateWindowExW(0, L"STATIC", Label1.Caption().c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                       0, 0, 0, 0, window_.get(),
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLabelId)),
+                                       application_.Instance(), nullptr);
+  if (!bar || !label) ThrowLastError("CreateWindowExW");
+  ProgressBarPart1.Attach(bar);
+  Label1.Attach(label);
+  ApplyDpi(WindowDpi(window_.get()));
+
+  FormCreate(this);
+}
+
+void TFormKelvoraInstaller::ApplyDpi(int dpi) {
+  dpi_ = dpi;
+  const SIZE size = WindowSizeForClient(ScaleForDpi(kClientWidth, dpi), ScaleForDpi(kClientHeight, dpi), kStyle,
+                                        kExStyle, dpi);
+  ::SetWindowPos(window_.get(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  font_.reset(CreateMessageFont(dpi));
+  for (HWND control : {ProgressBarPart1.Handle(), Label1.Handle()})
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+  PlaceControls();
+}
+
+void TFormKelvoraInstaller::PlaceControls() {
+  RECT client{};
+  ::GetClientRect(window_.get(), &client);
+  // The bar is anchored to the left and top edges: it keeps its place and size.
+  const LayoutRect bar = ScaleForDpi(kProgressBarBounds, dpi_);
+  ::MoveWindow(ProgressBarPart1.Handle(), bar.left, bar.top, bar.width, bar.height, TRUE);
+  // The label is anchored to no edge: it floats with the window's size.
+  const LayoutRect label = FloatUnanchored(ScaleForDpi(kLabelBounds, dpi_), ScaleForDpi(kClientWidth, dpi_),
+                                           ScaleForDpi(kClientHeight, dpi_), client.right, client.bottom);
+  ::MoveWindow(Label1.Handle(), label.left, label.top, label.width, label.height, TRUE);
+}
+
+void TFormKelvoraInstaller::ShowFirst(int show_command) {
+  application_.SetMainWindow(window_.get());
+
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  RECT frame{};
+  ::GetWindowRect(window_.get(), &frame);
+  const RECT& area = monitor.rcWork;
+  const ui::Origin origin = ui::CentredOrigin(area.left, area.top, area.right - area.left, area.bottom - area.top,
+                                              frame.right - frame.left, frame.bottom - frame.top);
+  ::SetWindowPos(window_.get(), nullptr, origin.left, origin.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  // The system may turn the process's first show into the show command it
+  // was started with; the window is shown normally and activated first all
+  // the same (activation is what ends a refused start), and the requested
+  // state is applied after.
+  ::ShowWindow(window_.get(), SW_SHOWNORMAL);
+  if (::IsIconic(window_.get())) ::ShowWindow(window_.get(), SW_RESTORE);
+  ::SetForegroundWindow(window_.get());
+  if (::GetActiveWindow() != window_.get()) ::SetActiveWindow(window_.get());
+
+  if (show_command == SW_SHOWMAXIMIZED)
+    ::ShowWindow(window_.get(), SW_SHOWMAXIMIZED);
+  else if (show_command == SW_SHOWMINNOACTIVE)
+    ::ShowWindow(window_.get(), SW_SHOWMINNOACTIVE);
+}
+
+void TFormKelvoraInstaller::Close() {
+  if (close_in_progress_) return;
+  close_in_progress_ = true;
+  TCloseAction action = TCloseAction::caHide;
+  FormClose(this, action);
+  if (action != TCloseAction::caNone) {
+    if (application_.MainWindow() == window_.get())
+      application_.Terminate();  // the window goes away with the program
+    else
+      ::ShowWindow(window_.get(), SW_HIDE);
+  }
+  close_in_progress_ = false;
+}
+
+void TFormKelvoraInstaller::FormCreate(TFormKelvoraInstaller*) {
+  FAllowFormClose = true;
+  ProgressBarArray[0] = &ProgressBarPart1;
+  LabelProgressArray[0] = &Label1;
+
+  if (ui::ShowConfirmation(application_.Handle(), kConfirmationText)) {
+    FAllowFormClose = false;
+    try {
+      start_thread_([this] {
+        try {
+          coordinator_(*this);
+        } catch (...) {
+          // A failed run has already ended in order; nothing is reported here.
+        }
+      });
+    } catch (...) {
+      // Without the download thread nobody would ever allow the close: say
+      // that the download failed and end.
+      ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);
+      FAllowFormClose = true;
+      Close();
+    }
+  } else {
+    ui::ShowInformation(application_.Handle(), kRefusalText);
+    FAllowFormClose = true;
+    Close();
+  }
+}
+
+void TFormKelvoraInstaller::FormActivate(TFormKelvoraInstaller*) {
+  if (FAllowFormClose) Close();
+}
+
+void TFormKelvoraInstaller::FormClose(TFormKelvoraInstaller*, TCloseAction&) {
+  FClosingForm = true;
+  // Stay responsive, and keep running the steps the download hands over,
+  // until the download has wound down.
+  while (!FAllowFormClose) {
+    application_.ProcessMessages();
+    ::Sleep(1);
+  }
+}
+
+LRESULT CALLBACK TFormKelvoraInstaller::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<TFormKelvoraInstaller*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self && self->window_) return self->HandleMessage(message, wparam, lparam);
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT TFormKelvoraInstaller::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE) FormActivate(this);
+      break;
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED) PlaceControls();
+      return 0;
+    case WM_DPICHANGED: {
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      ::SetWindowPos(window_.get(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      ApplyDpi(HIWORD(wparam));
+      return 0;
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(window_.get(), message, wparam, lparam);
+}
+
+}  // namespace kelvora

@@ -1,0 +1,93 @@
+#pragma once
+// The installer window: its controls and layout, the start confirmation, the
+// close protocol, and (in the download files beside it) the coordinator and
+// the progress display.
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "common/win32_handles.h"
+#include "ui/application_win.h"
+#include "window/control_look.h"
+#include "window/controls_win.h"
+
+namespace kelvora {
+
+// Number of download workers and of display slots.
+inline constexpr std::int32_t ThreadCount = 1;
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+class TFormKelvoraInstaller {
+ public:
+  // Runs on a thread of its own after consent: the download run.
+  using Coordinator = std::function<void(TFormKelvoraInstaller&)>;
+  // Starts `body` on a new thread that nobody waits for; throws when no
+  // thread can be started.
+  using ThreadStarter = std::function<void(std::function<void()> body)>;
+
+  TFormKelvoraInstaller(ui::Application& application, Coordinator coordinator, ThreadStarter start_thread);
+  ~TFormKelvoraInstaller();
+  TFormKelvoraInstaller(const TFormKelvoraInstaller&) = delete;
+  TFormKelvoraInstaller& operator=(const TFormKelvoraInstaller&) = delete;
+
+  // UI thread: builds the hidden window and its controls, then runs
+  // FormCreate. Throws Win32Error when the window cannot be made.
+  void Create();
+  // UI thread: makes this the main window, centres it in the work area,
+  // shows and activates it, then maximises or minimises it as started.
+  void ShowFirst(int show_command);
+  // A close request. UI thread only (background threads hand it over as a
+  // step); ignored while another close is in progress.
+  void Close();
+  // Any thread: runs `step` on the UI thread and waits; rethrows its error.
+  void RunOnUiThread(const std::function<void()>& step) { application_.Steps().Run(step); }
+
+  HWND Handle() const { return window_.get(); }
+  ui::Application& Application() { return application_; }
+  ControlLook Look() const { return look_; }
+
+  TLabel Label1;
+  TProgressBar ProgressBarPart1;
+  std::array<TProgressBar*, ThreadCount> ProgressBarArray{};
+  std::array<TLabel*, ThreadCount> LabelProgressArray{};
+  std::atomic<bool> FAllowFormClose{false};
+  std::atomic<bool> FClosingForm{false};
+
+  void FormCreate(TFormKelvoraInstaller* Sender);
+  void FormActivate(TFormKelvoraInstaller* Sender);
+  void FormClose(TFormKelvoraInstaller* Sender, TCloseAction& Action);
+
+  // The download run (coordinator thread) and its progress handler (worker
+  // threads); see download_coordinator.cpp and progress_display.cpp.
+  void SampleDownload();
+  void ReceiveThreadDataEvent(const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
+                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void ApplyDpi(int dpi);
+  void PlaceControls();
+
+  ui::Application& application_;
+  Coordinator coordinator_;
+  ThreadStarter start_thread_;
+  unique_hwnd window_;
+  unique_hfont font_;
+  int dpi_ = 96;
+  ControlLook look_ = ControlLook::Windows7;
+  bool close_in_progress_ = false;
+};
+
+// The one installer window; set before its FormCreate runs.
+extern TFormKelvoraInstaller* FormKelvoraInstaller;
+
+// Starts a detached std::thread (the production ThreadStarter).
+void StartSelfFreeingThread(std::function<void()> body);
+
+}  // namespace kelvora

@@ -1,0 +1,23 @@
+#pragma once
+// What the window needs to know about the system it runs on.
+
+#include <windows.h>
+
+#include "window/control_look.h"
+
+namespace kelvora {
+
+// The look for the Windows version really running (RtlGetVersion; not the
+// manifest-dependent GetVersionEx).
+ControlLook RunningControlLook();
+
+// The window's DPI; the system DPI on systems without per-window DPI.
+int WindowDpi(HWND window);
+
+// Outer window size for a client size at `dpi`.
+SIZE WindowSizeForClient(int client_width, int client_height, DWORD style, DWORD ex_style, int dpi);
+
+// The system's message font at `dpi`; the caller owns it.
+HFONT CreateMessageFont(int dpi);
+
+}  // namespace kelvora
