@@ -1,0 +1,276 @@
+#include "net/http_client.h"
+
+#include "common/text.h"
+
+namespace kelvora::net {
+
+const wchar_t HttpClient::kUserAgent[] = L"Kelvora-Installer/1.0";
+
+namespace {
+
+constexpr wchar_t kSendFailed[] = L"Fehler beim Senden der Daten: (%d) %s";
+constexpr wchar_t kReceiveFailed[] = L"Fehler beim Empfangen der Daten: (%d) %s";
+constexpr wchar_t kReadFailed[] = L"Fehler beim Lesen der Daten: (%d) %s";
+constexpr wchar_t kHeaderFailed[] = L"Fehler beim Abrufen der Header: (%d) %s";
+constexpr wchar_t kAddHeaderFailed[] = L"Fehler beim Hinzufügen des Headers: (%d) %s";
+
+bool IsRedirectStatus(std::int32_t status) {
+  switch (status) {
+    case 300: case 301: case 302: case 303: case 307: case 308:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Headers that belong to one target and must not follow a redirect: the
+// transport's own, and the cookies, which are chosen again for the new address.
+bool StaysWithTarget(std::wstring_view name) {
+  static constexpr std::wstring_view kNames[] = {L"Host", L"Cookie", L"Connection", L"Proxy-Connection",
+                                                 L"Content-Length"};
+  for (auto n : kNames)
+    if (EqualsIgnoreCase(n, name)) return true;
+  return false;
+}
+
+bool HasHeader(const HeaderList& headers, std::wstring_view name) {
+  for (const auto& header : headers)
+    if (EqualsIgnoreCase(header.first, name)) return true;
+  return false;
+}
+
+}  // namespace
+
+HttpClient::HttpClient(std::unique_ptr<Transport> transport, Clock clock)
+    : transport_(std::move(transport)), clock_(std::move(clock)) {}
+
+HttpClient::~HttpClient() = default;
+
+HttpResponse HttpClient::Head(const std::wstring& url, const HeaderList& extra_headers) {
+  return Exchange(L"HEAD", url, extra_headers, nullptr);
+}
+
+HttpResponse HttpClient::GetRange(const std::wstring& url, std::int64_t start, std::int64_t end,
+                                  TargetStream& target, const HeaderList& extra_headers) {
+  HeaderList headers = extra_headers;
+  headers.emplace_back(L"Range", RangeHeaderValue(start, end));
+  return Exchange(L"GET", url, headers, &target);
+}
+
+void HttpClient::Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error) {
+  throw HttpError(kind, FormatNetMessage(format, error, TrimPlatformText(transport_->ErrorText(error))));
+}
+
+void HttpClient::Open(TransportRequest& request, const Url& url, std::wstring_view method) {
+  std::uint32_t error = 0;
+  switch (request.Open(url, method, error)) {
+    case OpenFailure::None:
+      return;
+    case OpenFailure::Connect:
+      throw HttpError(HttpError::Kind::Request, FormatNetMessage(L"Fehler beim Verbinden zum Server: %s", url.host));
+    case OpenFailure::OpenRequest:
+      Throw(HttpError::Kind::Request, L"Fehler beim Öffnen der Anforderung: (%d) %s", error);
+    case OpenFailure::Timeouts:
+      Throw(HttpError::Kind::Request, L"Fehler beim Festlegen der Zeitüberschreitung für die Anforderung: (%d) %s",
+            error);
+  }
+}
+
+void HttpClient::AddHeader(TransportRequest& request, std::wstring_view name, std::wstring_view value,
+                           HeaderMode mode) {
+  if (const auto error = request.AddHeader(name, value, mode)) Throw(HttpError::Kind::Request, kAddHeaderFailed, error);
+}
+
+HeaderList HttpClient::RequestHeaders(TransportRequest& request) {
+  std::wstring raw;
+  if (const auto error = request.QueryRequestHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
+  return ParseHeaderBlock(raw);
+}
+
+HttpResponse HttpClient::Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
+                                  TargetStream* target) {
+  const ReceiveDataHandler handler = receive_data_;
+  const Url url = ParseUrlOrThrow(address);
+  transport_->ClearSecureFailures();
+  auto request = transport_->NewRequest();
+  Open(*request, url, method);
+  AddHeader(*request, L"User-Agent", kUserAgent, HeaderMode::CoalesceWithComma);
+  for (const auto& [name, value] : headers) AddHeader(*request, name, value, HeaderMode::AddOrReplace);
+
+  if (!target) return RunAttempts(method, url, *request, nullptr, handler);
+  const std::int64_t start_position = target->Position();
+  HttpResponse response;
+  try {
+    response = RunAttempts(method, url, *request, target, handler);
+  } catch (...) {
+    try {
+      target->Seek(start_position);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  target->Seek(start_position);
+  return response;
+}
+
+HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, TransportRequest& request,
+                                     TargetStream* target, const ReceiveDataHandler& handler) {
+  const std::int64_t start_position = target ? target->Position() : 0;
+  const std::int64_t start_size = target ? target->Size() : 0;
+  enum class Pending { None, ServerAuth, ProxyAuth } pending = Pending::None;
+  int redirects = 0;
+  bool first_attempt = true;
+  bool new_handles = false;
+  HeaderList recorded;
+  HttpResponse response;
+  std::vector<std::wstring> set_cookies;
+  Url response_origin = url;
+  bool cookies_stored = true;
+
+  for (;;) {
+    const ProxySetting proxy = transport_->FindProxy(url);
+    request.PrepareAttempt(proxy);
+    const std::wstring cookie = cookies_.HeaderFor(url, clock_());
+    if (!cookie.empty()) AddHeader(request, L"Cookie", cookie, HeaderMode::AddOrReplace);
+
+    // No credentials are ever stored, so a challenge ends the exchange with its response.
+    if (pending != Pending::None) break;
+
+    if (target) {
+      target->SetSize(start_size);
+      target->Seek(start_position);
+    }
+
+    if (first_attempt) {
+      recorded = RequestHeaders(request);
+      first_attempt = false;
+    } else if (new_handles) {
+      const HeaderList present = RequestHeaders(request);
+      for (const auto& [name, value] : recorded)
+        if (!StaysWithTarget(name) && !HasHeader(present, name))
+          AddHeader(request, name, value, HeaderMode::AddOrReplace);
+      new_handles = false;
+    }
+    request.DisableRedirectsAndCookies();
+
+    const std::uint32_t send_error = request.Send();
+    if (observer_) {
+      AttemptRecord record{std::wstring(method), url.ToString(), proxy, {}, send_error};
+      std::wstring raw;
+      if (request.QueryRequestHeaders(raw) == 0) record.request_headers = ParseHeaderBlock(raw);
+      observer_(record);
+    }
+    if (send_error) {
+      HandleSendFailure(send_error, kSendFailed, request);
+      continue;
+    }
+    if (const auto error = request.ReceiveResponse()) {
+      HandleSendFailure(error, kReceiveFailed, request);
+      continue;
+    }
+
+    std::int32_t status = 0;
+    if (const auto error = request.QueryStatus(status)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
+    std::wstring raw;
+    if (const auto error = request.QueryResponseHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
+    response = HttpResponse{};
+    response.status = status;
+    set_cookies.clear();
+    response.headers = ParseHeaderBlock(raw, &set_cookies);
+    response.content_length = ParseContentLength(response.Header(L"Content-Length"));
+    response_origin = url;
+    cookies_stored = false;
+
+    if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler);
+
+    bool done = false;
+    if (status == 200) {
+      done = true;
+    } else if (status == 401) {
+      pending = Pending::ServerAuth;
+    } else if (status == 407) {
+      pending = Pending::ProxyAuth;
+    } else if (IsRedirectStatus(status)) {
+      if (++redirects > kMaxRedirects)
+        throw HttpError(HttpError::Kind::Request,
+                        FormatNetMessage(L"Maximale Anzahl von Umleitungen (%d) überschritten", kMaxRedirects, L""));
+      transport_->ClearSecureFailures();
+      const std::wstring location = TrimBlanks(response.Header(L"Location"));
+      if (location.empty()) {
+        done = true;
+      } else {
+        Url next = ResolveRedirect(url, location);
+        // Once on https, never step down: that 3xx is the answer.
+        if (url.secure() && !next.secure()) {
+          done = true;
+        } else {
+          url = std::move(next);
+          Open(request, url, method);
+          new_handles = true;
+        }
+      }
+    } else {
+      done = true;
+    }
+    if (done) break;
+
+    for (const auto& value : set_cookies) cookies_.Store(response_origin, value, clock_());
+    cookies_stored = true;
+  }
+  if (!cookies_stored)
+    for (const auto& value : set_cookies) cookies_.Store(response_origin, value, clock_());
+  return response;
+}
+
+void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request) {
+  switch (error) {
+    case kErrorResendRequest:
+      return;
+    case kErrorClientAuthCertNeeded:
+      if (request.DeclareNoClientCertificate() != 0)
+        throw HttpError(HttpError::Kind::Certificate, L"Nicht spezifiziertes Zertifikat vom Client");
+      return;
+    case kErrorSecureFailure:
+      if (transport_->SecureFailures() == secure_failure::kSecurityChannelError)
+        Throw(HttpError::Kind::Client, format, error);
+      throw HttpError(HttpError::Kind::Certificate, L"Serverzertifikat ungültig oder nicht vorhanden");
+    default:
+      Throw(HttpError::Kind::Client, format, error);
+  }
+}
+
+void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& response, TargetStream& target,
+                          const ReceiveDataHandler& handler) {
+  const std::int64_t content_length = response.content_length == 0 ? -1 : response.content_length;
+  const bool notify = response.status < 300 && handler;
+  std::int64_t count = 0;
+  auto notify_progress = [&] {
+    bool abort = false;
+    if (notify) handler(&request, content_length, count, abort);
+    return abort;
+  };
+
+  std::vector<std::uint8_t> buffer;
+  bool abort = notify_progress();
+  while (!abort) {
+    std::uint32_t available = 0;
+    if (const auto error = request.QueryDataAvailable(available)) Throw(HttpError::Kind::Response, kReadFailed, error);
+    if (available == 0) break;
+    if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
+    std::uint32_t read = 0;
+    if (const auto error = request.ReadData(buffer.data(), available, read))
+      Throw(HttpError::Kind::Response, kReadFailed, error);
+    if (read == 0) break;
+    std::size_t written = 0;
+    while (written < read) {
+      const std::size_t taken = target.Write(buffer.data() + written, read - written);
+      if (taken == 0) throw StreamWriteError();
+      written += taken;
+    }
+    count += read;
+    abort = notify_progress();
+  }
+}
+
+}  // namespace kelvora::net

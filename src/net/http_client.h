@@ -1,0 +1,87 @@
+#pragma once
+// The HTTP client: the HEAD request and the ranged GET, with redirects,
+// cookies and proxy choice handled here and the wire left to a Transport.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/cookie_store.h"
+#include "net/http_error.h"
+#include "net/http_response.h"
+#include "net/target_stream.h"
+#include "net/transport.h"
+
+namespace kelvora::net {
+
+// What one attempt's request was given, reported after it was sent (also
+// when sending failed). For tests and diagnostics.
+struct AttemptRecord {
+  std::wstring method;
+  std::wstring url;
+  ProxySetting proxy;
+  HeaderList request_headers;  // as the transport reports them after sending
+  std::uint32_t send_error = 0;
+};
+
+// Owned and used by the one thread that created it; one exchange at a time.
+// Every exchange either returns the final response, whatever its status, or
+// throws HttpError (or StreamWriteError, or whatever the receive-data handler
+// throws). No status code is an error.
+class HttpClient {
+ public:
+  // Called on the exchange's thread before the first read and after every
+  // chunk of a response with a status below 300. `sender` identifies the
+  // exchange's request; set `abort` to stop reading (the exchange then
+  // returns normally).
+  using ReceiveDataHandler =
+      std::function<void(const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort)>;
+  using AttemptObserver = std::function<void(const AttemptRecord&)>;
+  using Clock = std::function<CookieStore::Seconds()>;
+
+  static constexpr int kMaxRedirects = 5;
+  static const wchar_t kUserAgent[];
+
+  explicit HttpClient(std::unique_ptr<Transport> transport, Clock clock = NowSeconds);
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+  ~HttpClient();
+
+  // Copied into the exchange when it begins: set it before.
+  void SetReceiveDataHandler(ReceiveDataHandler handler) { receive_data_ = std::move(handler); }
+  void SetAttemptObserver(AttemptObserver observer) { observer_ = std::move(observer); }
+
+  // HEAD: no body is read and no notification made.
+  HttpResponse Head(const std::wstring& url, const HeaderList& extra_headers = {});
+
+  // GET with "Range: bytes=start-end" (end inclusive, -1 for open), set after
+  // the extra headers. The body of every response read (error pages too) is
+  // written into `target` from its current position; before each attempt the
+  // target is set back to its start size and position, and at the end, on
+  // return or error, back to its start position. `target` stays the caller's.
+  HttpResponse GetRange(const std::wstring& url, std::int64_t start, std::int64_t end, TargetStream& target,
+                        const HeaderList& extra_headers = {});
+
+ private:
+  HttpResponse Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
+                        TargetStream* target);
+  HttpResponse RunAttempts(std::wstring_view method, Url url, TransportRequest& request, TargetStream* target,
+                           const ReceiveDataHandler& handler);
+  void Open(TransportRequest& request, const Url& url, std::wstring_view method);
+  void AddHeader(TransportRequest& request, std::wstring_view name, std::wstring_view value, HeaderMode mode);
+  HeaderList RequestHeaders(TransportRequest& request);
+  // Returns when the attempt is to be made again; throws otherwise.
+  void HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request);
+  void ReadBody(TransportRequest& request, const HttpResponse& response, TargetStream& target,
+                const ReceiveDataHandler& handler);
+  [[noreturn]] void Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error);
+
+  std::unique_ptr<Transport> transport_;
+  Clock clock_;
+  CookieStore cookies_;
+  ReceiveDataHandler receive_data_;
+  AttemptObserver observer_;
+};
+
+}  // namespace kelvora::net

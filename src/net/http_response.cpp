@@ -1,0 +1,82 @@
+#include "net/http_response.h"
+
+#include <limits>
+
+#include "common/text.h"
+
+namespace kelvora::net {
+
+namespace {
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+bool StartsWithIgnoreCase(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsRequestLine(std::wstring_view line) {
+  static constexpr std::wstring_view kMethods[] = {L"GET ",     L"HEAD ",    L"POST ",  L"PUT ",  L"DELETE ",
+                                                   L"OPTIONS ", L"CONNECT ", L"TRACE ", L"PATCH "};
+  for (auto method : kMethods)
+    if (line.substr(0, method.size()) == method) return true;
+  return false;
+}
+}  // namespace
+
+std::wstring TrimBlanks(std::wstring_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring HttpResponse::Header(std::wstring_view name) const {
+  for (const auto& [key, value] : headers)
+    if (EqualsIgnoreCase(key, name)) return value;
+  return {};
+}
+
+HeaderList ParseHeaderBlock(std::wstring_view raw, std::vector<std::wstring>* set_cookies) {
+  HeaderList headers;
+  size_t begin = 0;
+  while (begin < raw.size()) {
+    auto end = raw.find(L"\r\n", begin);
+    if (end == std::wstring_view::npos) end = raw.size();
+    const std::wstring_view line = raw.substr(begin, end - begin);
+    begin = end + 2;
+
+    const auto colon = line.find(L':');
+    if (colon == std::wstring_view::npos || colon == 0) continue;
+    if (StartsWithIgnoreCase(line, L"HTTP/") || IsRequestLine(line)) continue;
+    std::wstring name = TrimBlanks(line.substr(0, colon));
+    std::wstring value = TrimBlanks(line.substr(colon + 1));
+    if (set_cookies && EqualsIgnoreCase(name, L"Set-Cookie")) {
+      set_cookies->push_back(std::move(value));
+      continue;
+    }
+    bool joined = false;
+    for (auto& [key, existing] : headers) {
+      if (EqualsIgnoreCase(key, name)) {
+        existing += L", " + value;
+        joined = true;
+        break;
+      }
+    }
+    if (!joined) headers.emplace_back(std::move(name), std::move(value));
+  }
+  return headers;
+}
+
+std::int64_t ParseContentLength(std::wstring_view value) {
+  if (value.empty()) return -1;
+  std::int64_t result = 0;
+  constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+  for (wchar_t c : value) {
+    if (c < L'0' || c > L'9') return -1;
+    const int digit = static_cast<int>(c - L'0');
+    if (result > (kMax - digit) / 10) return -1;
+    result = result * 10 + digit;
+  }
+  return result;
+}
+
+}  // namespace kelvora::net

@@ -1,0 +1,63 @@
+#include "net/winhttp_proxy.h"
+
+#include <mutex>
+
+namespace kelvora::net {
+
+namespace {
+std::wstring TakeGlobalString(LPWSTR text) {
+  std::wstring result = text ? text : L"";
+  if (text) ::GlobalFree(text);
+  return result;
+}
+}  // namespace
+
+const UserProxyConfig& UserProxyConfiguration() {
+  static std::mutex guard;
+  static bool read = false;
+  static UserProxyConfig config;
+  std::lock_guard lock(guard);
+  if (!read) {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
+    if (::WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+      config.present = true;
+      config.auto_detect = ie.fAutoDetect != FALSE;
+      config.auto_config_url = TakeGlobalString(ie.lpszAutoConfigUrl);
+      config.proxy = TakeGlobalString(ie.lpszProxy);
+      config.bypass = TakeGlobalString(ie.lpszProxyBypass);
+    }
+    read = true;
+  }
+  return config;
+}
+
+ProxySetting FindProxyWithWinHttp(HINTERNET session, const std::wstring& url) {
+  auto ask = [session](const ProxyQuery& query) {
+    WINHTTP_AUTOPROXY_OPTIONS options = {};
+    if (query.script_url) {
+      options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+      options.lpszAutoConfigUrl = query.script_url->c_str();
+    } else {
+      options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    options.fAutoLogonIfChallenged = query.auto_logon ? TRUE : FALSE;
+    WINHTTP_PROXY_INFO info = {};
+    ProxyAnswer answer;
+    if (!::WinHttpGetProxyForUrl(session, query.url->c_str(), &options, &info)) {
+      answer.error = ::GetLastError();
+      return answer;
+    }
+    const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    std::wstring proxy = TakeGlobalString(info.lpszProxy);
+    std::wstring bypass = TakeGlobalString(info.lpszProxyBypass);
+    if (named) {
+      answer.proxy = std::move(proxy);
+      answer.bypass = std::move(bypass);
+    }
+    return answer;
+  };
+  return ChooseProxy(UserProxyConfiguration(), url, ask);
+}
+
+}  // namespace kelvora::net

@@ -1,0 +1,185 @@
+#include "net/winhttp_transport.h"
+
+#include <vector>
+
+#include "common/win32_error.h"
+#include "net/winhttp_proxy.h"
+
+namespace kelvora::net {
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 60000;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+
+class WinHttpRequest : public TransportRequest {
+ public:
+  explicit WinHttpRequest(WinHttpTransport& transport) : transport_(transport) {}
+
+  OpenFailure Open(const Url& url, std::wstring_view method, std::uint32_t& error) override {
+    request_.reset();
+    connection_.reset();
+    std::wstring host = url.host;
+    if (host.size() > 2 && host.front() == L'[') host = host.substr(1, host.size() - 2);
+    connection_.reset(::WinHttpConnect(transport_.session(), host.c_str(), url.port, 0));
+    if (!connection_) {
+      error = ::GetLastError();
+      return OpenFailure::Connect;
+    }
+    const std::wstring verb(method);
+    const std::wstring object = url.PathAndQuery();
+    request_.reset(::WinHttpOpenRequest(connection_.get(), verb.c_str(), object.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                        url.secure() ? WINHTTP_FLAG_SECURE : 0));
+    if (!request_) {
+      error = ::GetLastError();
+      return OpenFailure::OpenRequest;
+    }
+    // The receive-response timeout is set on its own as well: without it a
+    // server that never sends headers keeps the request waiting on some stacks.
+    DWORD receive_timeout = kTimeoutMs;
+    if (!::WinHttpSetTimeouts(request_.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs) ||
+        !::WinHttpSetOption(request_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_timeout,
+                            sizeof(receive_timeout))) {
+      error = ::GetLastError();
+      return OpenFailure::Timeouts;
+    }
+    return OpenFailure::None;
+  }
+
+  std::uint32_t AddHeader(std::wstring_view name, std::wstring_view value, HeaderMode mode) override {
+    const std::wstring line = std::wstring(name) + L": " + std::wstring(value);
+    const DWORD flags = WINHTTP_ADDREQ_FLAG_ADD | (mode == HeaderMode::CoalesceWithComma
+                                                       ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
+                                                       : WINHTTP_ADDREQ_FLAG_REPLACE);
+    return ::WinHttpAddRequestHeaders(request_.get(), line.c_str(), static_cast<DWORD>(line.size()), flags)
+               ? 0
+               : ::GetLastError();
+  }
+
+  std::uint32_t QueryRequestHeaders(std::wstring& raw) override {
+    return QueryRaw(WINHTTP_QUERY_RAW_HEADERS_CRLF | WINHTTP_QUERY_FLAG_REQUEST_HEADERS, raw);
+  }
+
+  void PrepareAttempt(const ProxySetting& proxy) override {
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
+    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
+    if (!proxy.proxy.empty()) {
+      std::wstring name = proxy.proxy;
+      std::wstring bypass = proxy.bypass;
+      WINHTTP_PROXY_INFO info = {};
+      info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      info.lpszProxy = name.data();
+      info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
+      ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_PROXY, &info, sizeof(info));
+    }
+  }
+
+  void DisableRedirectsAndCookies() override {
+    DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+    feature = WINHTTP_DISABLE_COOKIES;
+    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+  }
+
+  std::uint32_t Send() override {
+    return ::WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
+               ? 0
+               : ::GetLastError();
+  }
+
+  std::uint32_t ReceiveResponse() override {
+    return ::WinHttpReceiveResponse(request_.get(), nullptr) ? 0 : ::GetLastError();
+  }
+
+  std::uint32_t DeclareNoClientCertificate() override {
+    return ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)
+               ? 0
+               : ::GetLastError();
+  }
+
+  std::uint32_t QueryStatus(std::int32_t& status) override {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (!::WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX))
+      return ::GetLastError();
+    status = static_cast<std::int32_t>(value);
+    return 0;
+  }
+
+  std::uint32_t QueryResponseHeaders(std::wstring& raw) override {
+    return QueryRaw(WINHTTP_QUERY_RAW_HEADERS_CRLF, raw);
+  }
+
+  std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request_.get(), &available)) return ::GetLastError();
+    bytes = available;
+    return 0;
+  }
+
+  std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
+    DWORD count = 0;
+    if (!::WinHttpReadData(request_.get(), buffer, size, &count)) return ::GetLastError();
+    read = count;
+    return 0;
+  }
+
+  WinHttpTransport& transport() { return transport_; }
+
+ private:
+  std::uint32_t QueryRaw(DWORD level, std::wstring& raw) {
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                          WINHTTP_NO_HEADER_INDEX);
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) return error ? error : ERROR_WINHTTP_HEADER_NOT_FOUND;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    if (!::WinHttpQueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX))
+      return ::GetLastError();
+    raw.assign(buffer.data(), size / sizeof(wchar_t));
+    return 0;
+  }
+
+  WinHttpTransport& transport_;
+  // Declared in this order so that the request closes before its connection.
+  unique_hinternet connection_;
+  unique_hinternet request_;
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || !context || !info || length < sizeof(DWORD)) return;
+  auto* request = reinterpret_cast<WinHttpRequest*>(context);
+  request->transport().RecordSecureFailure(*static_cast<const DWORD*>(info));
+}
+
+}  // namespace
+
+WinHttpTransport::WinHttpTransport()
+    : session_(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
+  if (!session_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
+  ::WinHttpSetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+}
+
+std::unique_ptr<TransportRequest> WinHttpTransport::NewRequest() { return std::make_unique<WinHttpRequest>(*this); }
+
+ProxySetting WinHttpTransport::FindProxy(const Url& url) { return FindProxyWithWinHttp(session_.get(), url.ToString()); }
+
+std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
+  // WinHTTP's numbers live in its own message table; others in the system's.
+  static const HMODULE winhttp = ::GetModuleHandleW(L"winhttp.dll");
+  std::wstring text = winhttp ? SystemErrorText(error, winhttp) : std::wstring();
+  if (text.empty()) text = SystemErrorText(error);
+  return text;
+}
+
+std::unique_ptr<HttpClient> CreateWinHttpClient() {
+  return std::make_unique<HttpClient>(std::make_unique<WinHttpTransport>());
+}
+
+}  // namespace kelvora::net

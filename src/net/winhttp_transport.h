@@ -1,0 +1,41 @@
+#pragma once
+// The production transport: WinHTTP, synchronous, one session per client.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <memory>
+
+#include "common/win32_handles.h"
+#include "net/http_client.h"
+#include "net/transport.h"
+
+namespace kelvora::net {
+
+class WinHttpTransport : public Transport {
+ public:
+  // Opens the session (no proxy of its own, empty agent: the agent goes as an
+  // explicit header). Throws HttpError(Client, "Fehler beim Abrufen des
+  // Sitzungs-Handle") when it cannot be opened.
+  WinHttpTransport();
+
+  std::unique_ptr<TransportRequest> NewRequest() override;
+  ProxySetting FindProxy(const Url& url) override;
+  std::wstring ErrorText(std::uint32_t error) override;
+  std::uint32_t SecureFailures() override { return secure_failures_.load(); }
+  void ClearSecureFailures() override { secure_failures_ = 0; }
+
+  HINTERNET session() const { return session_.get(); }
+  void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
+
+ private:
+  unique_hinternet session_;
+  std::atomic<std::uint32_t> secure_failures_{0};
+};
+
+// The client the download engine uses. Call on the thread that will use the
+// client; throws HttpError(Client) when the session cannot be opened.
+std::unique_ptr<HttpClient> CreateWinHttpClient();
+
+}  // namespace kelvora::net
