@@ -74,10 +74,10 @@ bool SetUpSlotBar(ProgressBarModel& bar, double maximum) {
 }
 
 int64_t RoundHalfToEven(double x) {
-  const double floor = std::floor(x);
-  const double rest = x - floor;
-  double rounded = floor;
-  if (rest > 0.5 || (rest == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1.0;
+  const double whole = std::floor(x);
+  const double rest = x - whole;
+  double rounded = whole;
+  if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2.0) != 0.0)) rounded = whole + 1.0;
   return static_cast<int64_t>(rounded);
 }
 

@@ -55,7 +55,7 @@ TEST(ProgressBarModel, AssignmentScripts) {
       {"read count above the maximum fills the bar",
        300,
        {{Op::kMax, 500, true, 0, 500, 0, 0}, {Op::kValue, 800, true, 0, 500, 500, 300}, {Op::kValue, 900, false, 0, 500, 500, 300}}},
-      {"negative value clamps to the minimum", 100, {{Op::kValue, 40, true, 0, 100, 40, 40}, {Op::kValue, -5, true, 0, 100, 0, 40 * 0}}},
+      {"negative value clamps to the minimum", 100, {{Op::kValue, 40, true, 0, 100, 40, 40}, {Op::kValue, -5, true, 0, 100, 0, 0}}},
       {"a new minimum above the unchanged maximum is pulled down to it",
        100,
        {{Op::kValue, 50, true, 0, 100, 50, 50}, {Op::kMin, 150, true, 100, 100, 100, 50}}},
