@@ -9,8 +9,6 @@ namespace kelvora::net {
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 60000;
-
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
 
 class WinHttpRequest : public TransportRequest {
@@ -38,8 +36,10 @@ class WinHttpRequest : public TransportRequest {
     }
     // The receive-response timeout is set on its own as well: without it a
     // server that never sends headers keeps the request waiting on some stacks.
-    DWORD receive_timeout = kTimeoutMs;
-    if (!::WinHttpSetTimeouts(request_.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs) ||
+    const DWORD timeout = transport_.timeout_ms();
+    DWORD receive_timeout = timeout;
+    if (!::WinHttpSetTimeouts(request_.get(), static_cast<int>(timeout), static_cast<int>(timeout),
+                              static_cast<int>(timeout), static_cast<int>(timeout)) ||
         !::WinHttpSetOption(request_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_timeout,
                             sizeof(receive_timeout))) {
       error = ::GetLastError();
@@ -160,8 +160,9 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport()
-    : session_(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
+WinHttpTransport::WinHttpTransport(DWORD timeout_ms)
+    : timeout_ms_(timeout_ms),
+      session_(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
   if (!session_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
   ::WinHttpSetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 }

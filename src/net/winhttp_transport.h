@@ -15,10 +15,13 @@ namespace kelvora::net {
 
 class WinHttpTransport : public Transport {
  public:
+  static constexpr DWORD kTimeoutMs = 60000;
+
   // Opens the session (no proxy of its own, empty agent: the agent goes as an
   // explicit header). Throws HttpError(Client, "Fehler beim Abrufen des
-  // Sitzungs-Handle") when it cannot be opened.
-  WinHttpTransport();
+  // Sitzungs-Handle") when it cannot be opened. The product always uses the
+  // default timeouts; only test tools pass a shorter one.
+  explicit WinHttpTransport(DWORD timeout_ms = kTimeoutMs);
 
   std::unique_ptr<TransportRequest> NewRequest() override;
   ProxySetting FindProxy(const Url& url) override;
@@ -27,9 +30,11 @@ class WinHttpTransport : public Transport {
   void ClearSecureFailures() override { secure_failures_ = 0; }
 
   HINTERNET session() const { return session_.get(); }
+  DWORD timeout_ms() const { return timeout_ms_; }
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
  private:
+  DWORD timeout_ms_;
   unique_hinternet session_;
   std::atomic<std::uint32_t> secure_failures_{0};
 };
