@@ -89,6 +89,7 @@ void TFormKelvoraInstaller::PlaceControls() {
   // The bar is anchored to the left and top edges: it keeps its place and size.
   const LayoutRect bar = ScaleForDpi(kProgressBarBounds, dpi_);
   ::MoveWindow(ProgressBarPart1.Handle(), bar.left, bar.top, bar.width, bar.height, TRUE);
+  ProgressBarPart1.Resized();
   // The label is anchored to no edge: it floats with the window's size.
   const LayoutRect label = FloatUnanchored(ScaleForDpi(kLabelBounds, dpi_), ScaleForDpi(kClientWidth, dpi_),
                                            ScaleForDpi(kClientHeight, dpi_), client.right, client.bottom);

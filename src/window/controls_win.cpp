@@ -16,42 +16,31 @@ void TLabel::SetCaption(const std::wstring& caption) {
 
 void TProgressBar::Attach(HWND handle) {
   handle_ = handle;
-  Show();
+  Resized();
+  Show(true);
 }
 
-void TProgressBar::SetMin(double value) {
-  if (value == min_) return;
-  min_ = value;
-  if (max_ < min_) max_ = min_;
-  position_ = std::clamp(position_, min_, max_);
-  Show();
+void TProgressBar::SetMin(double value) { Show(model_.SetMinimum(value)); }
+void TProgressBar::SetMax(double value) { Show(model_.SetMaximum(value)); }
+void TProgressBar::SetPosition(double value) { Show(model_.SetValue(value)); }
+void TProgressBar::SetUpSlot(double maximum) { Show(SetUpSlotBar(model_, maximum)); }
+
+void TProgressBar::Resized() {
+  RECT client{};
+  if (handle_ && ::GetClientRect(handle_, &client)) model_.SetInnerLength(client.right - client.left);
 }
 
-void TProgressBar::SetMax(double value) {
-  if (value == max_) return;
-  max_ = value;
-  if (max_ < min_) max_ = min_;
-  position_ = std::clamp(position_, min_, max_);
-  Show();
-}
-
-void TProgressBar::SetPosition(double value) {
-  if (value == position_) return;
-  position_ = std::clamp(value, min_, max_);
-  Show();
-}
-
-// The native control counts in ints: ranges that fit are shown as they are,
-// larger ones are scaled down so the fill stays right.
-void TProgressBar::Show() {
-  if (!handle_) return;
-  const double span = max_ - min_;
+// The native control counts in ints: ranges that fit are handed over as they
+// are, so that the control reports the same numbers; larger ones are scaled
+// down alike, which keeps the fill right.
+void TProgressBar::Show(bool changed) {
+  if (!changed || !handle_) return;
   constexpr double kLimit = std::numeric_limits<int>::max();
-  const double scale = (std::fabs(min_) <= kLimit && std::fabs(max_) <= kLimit) ? 1.0 : kLimit / std::max(std::fabs(min_), std::fabs(max_));
-  const int low = static_cast<int>(std::floor(min_ * scale));
-  const int high = span > 0 ? static_cast<int>(std::floor(max_ * scale)) : low;
-  ::SendMessageW(handle_, PBM_SETRANGE32, low, high);
-  ::SendMessageW(handle_, PBM_SETPOS, static_cast<int>(std::floor(position_ * scale)), 0);
+  const double largest = std::max(std::fabs(model_.minimum()), std::fabs(model_.maximum()));
+  const double scale = largest <= kLimit ? 1.0 : kLimit / largest;
+  const auto to_int = [scale](double value) { return static_cast<int>(std::floor(value * scale)); };
+  ::SendMessageW(handle_, PBM_SETRANGE32, to_int(model_.minimum()), to_int(model_.maximum()));
+  ::SendMessageW(handle_, PBM_SETPOS, to_int(model_.value()), 0);
 }
 
 }  // namespace kelvora

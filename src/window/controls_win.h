@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "window/progress_bar_model.h"
+
 namespace kelvora {
 
 // A text label whose text is a Unicode string; setting the text it already
@@ -21,24 +23,26 @@ class TLabel {
   std::wstring caption_ = L"Label1";
 };
 
-// A horizontal progress bar whose minimum, maximum and value are doubles.
+// A horizontal progress bar whose minimum, maximum and value are doubles;
+// the numbers follow ProgressBarModel, and the native control is touched only
+// when they change.
 class TProgressBar {
  public:
   void Attach(HWND handle);
   HWND Handle() const { return handle_; }
-  double Min() const { return min_; }
-  double Max() const { return max_; }
-  double Position() const { return position_; }
+  const ProgressBarModel& Model() const { return model_; }
   void SetMin(double value);
   void SetMax(double value);
   void SetPosition(double value);
+  // Sets maximum, then minimum 0, then value 0, as a slot is set up.
+  void SetUpSlot(double maximum);
+  // The track's length changed (the window was resized or rescaled).
+  void Resized();
 
  private:
-  void Show();
+  void Show(bool changed);
   HWND handle_ = nullptr;
-  double min_ = 0;
-  double max_ = 100;
-  double position_ = 0;
+  ProgressBarModel model_;
 };
 
 }  // namespace kelvora

@@ -1,17 +1,128 @@
+// The download run: ask for the installer's size, prepare the working file,
+// let the workers fetch their fragments into it, put a complete file in place,
+// then hand over to the completion step and release the window.
+
+#include <windows.h>
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "app/download_address.h"
+#include "net/winhttp_transport.h"
+#include "shell/file_exists.h"
+#include "shell/launch_program.h"
+#include "ui/dialogs_win.h"
 #include "window/FDownloadDemo.h"
+#include "window/download_thread_win.h"
+#include "window/progress_text.h"
+#include "window/target_path.h"
+#include "window/temp_folder.h"
+#include "window/transfer_check.h"
+#include "window/working_file_win.h"
 
 namespace kelvora {
 
-// Until the download engine is in place the run ends at once: the window is
-// released and closed as at the end of every run.
-void TFormKelvoraInstaller::SampleDownload() {
-  FAllowFormClose = true;
-  RunOnUiThread([] { FormKelvoraInstaller->Close(); });
+namespace {
+
+// The coordinator's working values. The slot set-up and completion steps read
+// them on the UI thread while the coordinator waits for those steps.
+struct DownloadRunState {
+  std::wstring LFileName;
+  std::wstring LWorkingName;
+  std::int64_t LSize = -1;
+  std::int64_t LFragSize = 0;
+  std::int64_t LEnd = 0;
+  std::int32_t I = 0;
+  std::vector<Fragment> plan;
+  bool complete = false;
+  unique_file held_file;  // the complete file, held from its move until its launch
+};
+
+// How long the coordinator sleeps between looks at the close flag while the
+// workers run; their ends wake it at once.
+constexpr DWORD kCloseCheckInterval = 20;
+
+void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers,
+                    const std::atomic<bool>& closing) {
+  while (!closing) {
+    std::vector<HANDLE> running;
+    for (const auto& worker : workers)
+      if (!worker->Finished() && worker->Handle()) running.push_back(worker->Handle());
+    if (running.empty()) return;
+    ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE, kCloseCheckInterval);
+  }
 }
 
-void TFormKelvoraInstaller::ReceiveThreadDataEvent(const void*, std::int32_t, std::int32_t, std::int64_t,
-                                                   std::int64_t, bool& Abort) {
-  Abort = Abort || FClosingForm;
+}  // namespace
+
+void TFormKelvoraInstaller::SampleDownload() {
+  DownloadRunState state;
+  std::exception_ptr failure;
+  std::unique_ptr<net::HttpClient> client;
+  try {
+    // Everything that can fail, the client and the path included, lies
+    // inside: the final steps below must always run to release the window.
+    client = net::CreateWinHttpClient();
+    state.LFileName = JoinTargetPath(TemporaryFolder());
+    state.LWorkingName = WorkingFileName(state.LFileName);
+
+    state.LSize = client->Head(kDownloadUrl).content_length;
+
+    // Only a complete download may lie at the target path from now on.
+    RemoveEarlierFile(state.LFileName);
+    PrepareFile(state.LWorkingName, state.LSize);
+
+    state.plan = PlanFragments(state.LSize, ThreadCount);
+    state.LFragSize = state.LSize / ThreadCount;
+    std::vector<std::unique_ptr<TDownloadThread>> workers;
+    for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !FClosingForm; ++state.I) {
+      const Fragment& fragment = state.plan[state.I];
+      state.LEnd = fragment.end;
+      workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, state.LWorkingName, state.I, fragment.start,
+                                                          fragment.end));
+      workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
+                                             std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
+        ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
+      });
+      RunOnUiThread([this, &state] {
+        ProgressBarArray[state.I]->SetUpSlot(SlotMaximum(state.plan[state.I]));
+        LabelProgressArray[state.I]->SetCaption(SetupSpeedText());
+      });
+    }
+
+    for (auto& worker : workers) worker->Start();
+    WaitForWorkers(workers, FClosingForm);
+
+    std::vector<TransferOutcome> outcomes;
+    for (auto& worker : workers) {
+      worker->WaitForEnd();
+      outcomes.push_back(worker->Outcome());
+      worker.reset();
+    }
+    state.complete = DownloadComplete(state.plan, state.LSize, outcomes);
+    if (state.complete) state.held_file = PutInPlace(state.LWorkingName, state.LFileName);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  // Final steps, however the run went.
+  client.reset();
+  if (!state.held_file && !state.LWorkingName.empty()) DiscardFile(state.LWorkingName);
+  try {
+    RunOnUiThread([this, &state] {
+      if (FileExists(state.LFileName))
+        LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
+      else
+        ui::ShowPlainMessage(application_.Handle(), L"Download fehlgeschlagen");
+    });
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  state.held_file.reset();
+  FAllowFormClose = true;
+  RunOnUiThread([] { FormKelvoraInstaller->Close(); });
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace kelvora
