@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs every test, as root on Debian 12: installs what is missing, then
+#  1. the portable code's unit tests natively, under AddressSanitizer and
+#     UndefinedBehaviorSanitizer, and again under ThreadSanitizer;
+#  2. the Windows build (download address on loopback) under Wine with a
+#     display of its own: the same unit tests, the Win32 tests and the
+#     end-to-end tests of the real program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+test_url="https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe"
+
+bash scripts/install-deps.sh
+
+echo "== Native unit tests (ASan, UBSan)"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+ctest --preset native
+
+echo "== Native unit tests (TSan)"
+cmake --preset native-tsan >/dev/null
+cmake --build --preset native-tsan -j"$jobs"
+ctest --preset native-tsan
+
+echo "== Windows build, tests under Wine"
+cmake --preset windows -DKELVORA_DOWNLOAD_URL="$test_url" >/dev/null
+cmake --build --preset windows -j"$jobs"
+# A fresh prefix for every run, shared by all tests of the run.
+rm -rf build/windows/wine-prefix
+mkdir -p build/windows/screenshots
+bash scripts/with-wine.sh build/windows/wine-prefix ctest --preset windows
+echo "Screenshots: $(pwd)/build/windows/screenshots"
