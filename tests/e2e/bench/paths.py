@@ -1,0 +1,85 @@
+"""Where the build outputs and the sources are."""
+
+from __future__ import annotations
+
+import functools
+import os
+import re
+from pathlib import Path
+
+# The address that test builds compile in; the vendor stand-in servers bind its port.
+VENDOR_HOST = "localhost"
+VENDOR_PORT = 48443
+DOWNLOAD_PATH = "/fileadmin/files/kelvora/Kelvora_Install.exe"
+INSTALLER_FILE_NAME = "Kelvora_Install.exe"
+
+_SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices"}
+
+
+def source_dir() -> Path:
+    if os.environ.get("KELVORA_SOURCE_DIR"):
+        return Path(os.environ["KELVORA_SOURCE_DIR"]).resolve()
+    return Path(__file__).resolve().parents[3]
+
+
+def build_dir() -> Path:
+    value = os.environ.get("KELVORA_BUILD_DIR")
+    if not value:
+        raise RuntimeError("KELVORA_BUILD_DIR is not set (the windows build's folder)")
+    return Path(value).resolve()
+
+
+def work_dir() -> Path:
+    """Scratch space of the end-to-end tests inside the build tree."""
+    path = build_dir() / "e2e"
+    path.mkdir(parents=True, exist_ok=True)
+    return path
+
+
+@functools.lru_cache(maxsize=None)
+def find_build_output(file_name: str) -> Path:
+    """A file the build made (an exe), found anywhere under the build tree."""
+    root = build_dir()
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if d not in _SKIPPED_DIRS]
+        if file_name in files:
+            return Path(folder) / file_name
+    raise FileNotFoundError(f"{file_name} not found under {root}; was the windows build made?")
+
+
+def installer_exe() -> Path:
+    return find_build_output("Kelvora_Installer.exe")
+
+
+def test_installer_exe() -> Path:
+    return find_build_output("kelvora_test_installer.exe")
+
+
+def uia_exe() -> Path:
+    return find_build_output("kelvora_uia.exe")
+
+
+def standin_installer_exe() -> Path:
+    return find_build_output("kelvora_standin_installer.exe")
+
+
+def trust_ca_exe() -> Path:
+    return find_build_output("kelvora_trust_ca.exe")
+
+
+def cmake_cache_value(name: str, build: Path | None = None) -> str | None:
+    cache = (build or build_dir()) / "CMakeCache.txt"
+    pattern = re.compile(rf"^{re.escape(name)}(?::[A-Z]+)?=(.*)$")
+    for line in cache.read_text(encoding="utf-8", errors="replace").splitlines():
+        match = pattern.match(line)
+        if match:
+            return match.group(1)
+    return None
+
+
+def download_url(build: Path | None = None) -> str:
+    """The download address compiled into Kelvora_Installer.exe."""
+    value = cmake_cache_value("KELVORA_DOWNLOAD_URL", build)
+    if not value:
+        raise RuntimeError("KELVORA_DOWNLOAD_URL not found in CMakeCache.txt")
+    return value

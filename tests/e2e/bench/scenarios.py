@@ -1,0 +1,274 @@
+"""Stock handlers for ScriptedServer. Each function returns a handler, a
+callable taking an Exchange; they combine (routes, sequence, with_headers).
+
+Every wait in them ends when the server stops, so none can outlive it."""
+
+from __future__ import annotations
+
+import re
+import socket
+import threading
+from typing import Callable, Iterable
+
+from .https_server import ClientGone, Exchange, Handler
+
+_RANGE = re.compile(r"^bytes=(\d*)-(\d*)$")
+
+
+def parse_range(header: str | None, size: int) -> tuple[int, int] | None | str:
+    """(first, last) for a single satisfiable byte range, None when there is
+    no usable Range header (serve everything), "unsatisfiable" for a 416."""
+    if not header:
+        return None
+    match = _RANGE.match(header.strip())
+    if not match or (not match.group(1) and not match.group(2)):
+        return None
+    first_text, last_text = match.groups()
+    if first_text:
+        first = int(first_text)
+        if first >= size:
+            return "unsatisfiable"
+        last = int(last_text) if last_text else size - 1
+        if last < first:
+            return None
+        return first, min(last, size - 1)
+    suffix = int(last_text)
+    if suffix == 0:
+        return "unsatisfiable"
+    return max(0, size - suffix), size - 1
+
+
+def serve_bytes(data: bytes, *, headers: Iterable[tuple[str, str]] = (), ranges: bool = True,
+                rate: float | None = None, stall_after: int | None = None, reset_after: int | None = None,
+                close_after: int | None = None, content_type: str = "application/octet-stream") -> Handler:
+    """HEAD and GET of one resource with byte ranges (206/416). The body may be
+    sent slowly (rate in bytes/s), or stop after n bytes: stall (hold the
+    connection open without sending), reset (RST) or close (FIN)."""
+    extra = list(headers)
+
+    def handler(exchange: Exchange) -> None:
+        size = len(data)
+        wanted = parse_range(exchange.request.header("Range"), size) if ranges else None
+        common = [("Content-Type", content_type), *extra]
+        if ranges:
+            common.append(("Accept-Ranges", "bytes"))
+        if wanted == "unsatisfiable":
+            exchange.respond(416, [*common, ("Content-Range", f"bytes */{size}")])
+            return
+        if wanted is None:
+            status, body, head = 200, data, common
+        else:
+            first, last = wanted
+            status, body = 206, data[first:last + 1]
+            head = [*common, ("Content-Range", f"bytes {first}-{last}/{size}")]
+        exchange.send_head(status, [*head, ("Content-Length", str(len(body)))])
+        if exchange.request.method == "HEAD":
+            return
+        cut = next((n for n in (stall_after, reset_after, close_after) if n is not None), None)
+        part = body if cut is None else body[:cut]
+        if rate:
+            exchange.send_paced(part, rate)
+        else:
+            exchange.send(part)
+        if cut is None or cut >= len(body):
+            return
+        if stall_after is not None:
+            exchange.hold()
+            exchange.close()
+        elif reset_after is not None:
+            exchange.reset()
+        else:
+            exchange.close()
+
+    return handler
+
+
+def slow_body(data: bytes, bytes_per_second: float, **options) -> Handler:
+    return serve_bytes(data, rate=bytes_per_second, **options)
+
+
+def stall_after(data: bytes, count: int, **options) -> Handler:
+    """Headers and the first count bytes, then silence until the server stops."""
+    return serve_bytes(data, stall_after=count, **options)
+
+
+def reset_after(data: bytes, count: int, **options) -> Handler:
+    """Headers and the first count bytes, then a TCP reset."""
+    return serve_bytes(data, reset_after=count, **options)
+
+
+def redirect(location: str, status: int = 302, headers: Iterable[tuple[str, str]] = ()) -> Handler:
+    """A redirect with the given Location (None: no Location header at all)."""
+    extra = list(headers)
+
+    def handler(exchange: Exchange) -> None:
+        head = [*extra] if location is None else [("Location", location), *extra]
+        exchange.respond(status, head, b"")
+
+    return handler
+
+
+def set_cookie(cookie: str, then: Handler) -> Handler:
+    """Adds a Set-Cookie header to whatever `then` answers."""
+
+    def handler(exchange: Exchange) -> None:
+        exchange.extra_headers.append(("Set-Cookie", cookie))
+        then(exchange)
+
+    return handler
+
+
+def with_headers(headers: Iterable[tuple[str, str]], then: Handler) -> Handler:
+    extra = list(headers)
+
+    def handler(exchange: Exchange) -> None:
+        exchange.extra_headers.extend(extra)
+        then(exchange)
+
+    return handler
+
+
+def status(code: int, body: bytes = b"", headers: Iterable[tuple[str, str]] = ()) -> Handler:
+    """A fixed status with a body: 401, 404, 407, 416, 500, ..."""
+    extra = list(headers)
+    if code == 401 and not any(n.lower() == "www-authenticate" for n, _ in extra):
+        extra.append(("WWW-Authenticate", 'Basic realm="bench"'))
+    if code == 407 and not any(n.lower() == "proxy-authenticate" for n, _ in extra):
+        extra.append(("Proxy-Authenticate", 'Basic realm="bench"'))
+
+    def handler(exchange: Exchange) -> None:
+        exchange.respond(code, [("Content-Type", "text/plain"), *extra], body)
+
+    return handler
+
+
+def content_length(data: bytes, mode: str, values: tuple[str, ...] | None = None) -> Handler:
+    """Content-Length cases: "missing" (no header; the body ends with the
+    connection), "duplicated" (two header lines, by default the right value
+    twice; values overrides), "zero" (Content-Length: 0 and no body)."""
+
+    def handler(exchange: Exchange) -> None:
+        head = [("Content-Type", "application/octet-stream")]
+        if mode == "missing":
+            exchange.keep_alive = False
+            exchange.send_head(200, head)
+            if exchange.request.method != "HEAD":
+                exchange.send(data)
+            exchange.close()
+        elif mode == "duplicated":
+            lines = values or (str(len(data)), str(len(data)))
+            exchange.respond(200, [*head, *(("Content-Length", v) for v in lines)], data, content_length=False)
+        elif mode == "zero":
+            exchange.respond(200, [*head, ("Content-Length", "0")], b"", content_length=False)
+        else:
+            raise ValueError(f"unknown Content-Length mode {mode!r}")
+
+    return handler
+
+
+def chunked(data: bytes, chunk_size: int = 4096) -> Handler:
+    """The body in Transfer-Encoding: chunked."""
+
+    def handler(exchange: Exchange) -> None:
+        exchange.send_head(200, [("Content-Type", "application/octet-stream"), ("Transfer-Encoding", "chunked")])
+        if exchange.request.method == "HEAD":
+            return
+        for start in range(0, len(data), chunk_size):
+            piece = data[start:start + chunk_size]
+            exchange.send(f"{len(piece):x}\r\n".encode() + piece + b"\r\n")
+        exchange.send(b"0\r\n\r\n")
+
+    return handler
+
+
+def close_without_response() -> Handler:
+    """Reads the request and closes the connection without a word."""
+
+    def handler(exchange: Exchange) -> None:
+        exchange.close()
+
+    return handler
+
+
+def never_answer(seconds: float | None = None) -> Handler:
+    """Reads the request and then says nothing until the server stops (or seconds pass)."""
+
+    def handler(exchange: Exchange) -> None:
+        exchange.hold(seconds)
+        exchange.close()
+
+    return handler
+
+
+def routes(table: dict[str, Handler], default: Handler | None = None) -> Handler:
+    """Chooses by path (the target without its query)."""
+    fallback = default or status(404, b"not found")
+
+    def handler(exchange: Exchange) -> None:
+        table.get(exchange.request.path, fallback)(exchange)
+
+    return handler
+
+
+def by_method(table: dict[str, Handler], default: Handler | None = None) -> Handler:
+    fallback = default or status(405, b"method not allowed")
+
+    def handler(exchange: Exchange) -> None:
+        table.get(exchange.request.method, fallback)(exchange)
+
+    return handler
+
+
+def sequence(handlers: list[Handler]) -> Handler:
+    """The n-th request is answered by the n-th handler; the last one answers the rest."""
+    lock = threading.Lock()
+    count = [0]
+
+    def handler(exchange: Exchange) -> None:
+        with lock:
+            index = min(count[0], len(handlers) - 1)
+            count[0] += 1
+        handlers[index](exchange)
+
+    return handler
+
+
+def tunnel(allowed: Callable[[str], bool] = lambda target: True) -> Handler:
+    """A forward proxy's CONNECT: answers 200 and relays bytes both ways until
+    either side closes or the server stops. Use on a plain-HTTP server."""
+
+    def handler(exchange: Exchange) -> None:
+        request = exchange.request
+        if request.method != "CONNECT" or not allowed(request.target):
+            exchange.respond(403, [("Content-Type", "text/plain")], b"not allowed")
+            return
+        host, _, port = request.target.rpartition(":")
+        try:
+            upstream = socket.create_connection((host.strip("[]"), int(port)), timeout=10)
+        except OSError:
+            exchange.respond(502, [("Content-Type", "text/plain")], b"no upstream")
+            return
+        exchange.send(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        client = exchange.raw_socket()
+        done = threading.Event()
+
+        def pump(source: socket.socket, target: socket.socket) -> None:
+            try:
+                while not done.is_set():
+                    data = source.recv(65536)
+                    if not data:
+                        break
+                    target.sendall(data)
+            except OSError:
+                pass
+            done.set()
+
+        threading.Thread(target=pump, args=(upstream, client), daemon=True).start()
+        threading.Thread(target=pump, args=(client, upstream), daemon=True).start()
+        while not done.wait(0.2):
+            if exchange.server.stopped:
+                break
+        upstream.close()
+        exchange.close()
+
+    return handler

@@ -1,0 +1,265 @@
+"""A Wine prefix and an X display for the tests, and Windows programs run in them.
+
+The full test run (scripts/with-wine.sh) makes one prefix and one Xvfb display
+and passes them in WINEPREFIX and DISPLAY; a pytest run on its own makes a
+prefix under the build tree and an Xvfb display of its own and stops both when
+it ends."""
+
+from __future__ import annotations
+
+import contextlib
+import fcntl
+import hashlib
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path, PurePosixPath
+
+from . import registry
+from .proxy_settings import CONNECTIONS_KEY, VALUE_NAME, ProxyConfig, connection_settings_blob
+
+_PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy",
+                    "ALL_PROXY")
+# Bumped when prepare() learns something new, so older prefixes are prepared again.
+_PREPARED_MARK = ".kelvora-bench-prepared-2"
+_DEFAULT_TEMP = r"%USERPROFILE%\Temp"
+_XVFB_LIFETIME_S = 3 * 3600  # an Xvfb of ours never outlives a forgotten test run by long
+
+TEMP_KEY = r"HKCU\Environment"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+VERSION_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
+
+
+def windows_path(path: os.PathLike | str) -> str:
+    """The Windows name of a host path (drive Z: is the host's root in a Wine prefix)."""
+    absolute = PurePosixPath(os.path.abspath(os.fspath(path)))
+    return "Z:" + str(absolute).replace("/", "\\")
+
+
+class WineProcess:
+    """A Windows program started from the host. The host process is the program
+    itself, so its exit code is the program's."""
+
+    def __init__(self, popen: subprocess.Popen, name: str):
+        self.popen = popen
+        self.name = name
+
+    @property
+    def pid(self) -> int:
+        return self.popen.pid
+
+    def running(self) -> bool:
+        return self.popen.poll() is None
+
+    def wait(self, timeout: float) -> int:
+        """The exit code; raises subprocess.TimeoutExpired if still running after timeout seconds."""
+        return self.popen.wait(timeout=timeout)
+
+    def kill(self) -> None:
+        if self.running():
+            self.popen.kill()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.popen.wait(timeout=10)
+
+    def __enter__(self) -> "WineProcess":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.kill()
+
+
+class WineEnv:
+    def __init__(self, prefix: Path, display: str, xvfb: subprocess.Popen | None, owns_prefix: bool):
+        self.prefix = prefix
+        self.display = display
+        self._xvfb = xvfb
+        self._owns_prefix = owns_prefix
+        self._started: list[WineProcess] = []
+        self._lock_file = None
+
+    # ----- making and stopping -------------------------------------------------------------
+
+    @classmethod
+    def open(cls, scratch: Path) -> "WineEnv":
+        """Reuse the prefix and display of the surrounding test run, or make our own under scratch."""
+        if os.environ.get("WINEPREFIX") and os.environ.get("DISPLAY"):
+            env = cls(Path(os.environ["WINEPREFIX"]), os.environ["DISPLAY"], None, owns_prefix=False)
+        else:
+            prefix = Path(os.environ.get("WINEPREFIX") or scratch / "e2e-prefix")
+            xvfb, display = start_xvfb()
+            env = cls(prefix, display, xvfb, owns_prefix=not os.environ.get("WINEPREFIX"))
+        try:
+            env._lock()
+            env.prepare()
+        except BaseException:
+            env.close()
+            raise
+        return env
+
+    def _lock(self) -> None:
+        """One test file at a time per prefix: registry settings and the vendor
+        port are shared by everything that runs in it."""
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        self._lock_file = open(self.prefix / ".kelvora-bench.lock", "w")
+        deadline = time.monotonic() + 600
+        while True:
+            try:
+                fcntl.flock(self._lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise TimeoutError(f"prefix {self.prefix} stayed busy for 10 minutes")
+                time.sleep(0.2)
+
+    def close(self) -> None:
+        for process in self._started:
+            process.kill()
+        self._started.clear()
+        if self._owns_prefix or self._xvfb is not None:
+            # Our own display is going away: nothing of ours may stay on it.
+            subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30, check=False)
+        if self._xvfb is not None:
+            self._xvfb.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self._xvfb.wait(timeout=10)
+            if self._xvfb.poll() is None:
+                self._xvfb.kill()
+            self._xvfb = None
+        if self._lock_file is not None:
+            self._lock_file.close()
+            self._lock_file = None
+
+    def __enter__(self) -> "WineEnv":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    # ----- running programs ----------------------------------------------------------------
+
+    def env(self, extra: dict[str, str] | None = None) -> dict[str, str]:
+        env = {k: v for k, v in os.environ.items() if k not in _PROXY_VARIABLES}
+        env.update(WINEPREFIX=str(self.prefix), DISPLAY=self.display, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8")
+        env.pop("LC_ALL", None)
+        if extra:
+            env.update(extra)
+        return env
+
+    def start(self, exe: os.PathLike | str, args: list[str] | tuple[str, ...] = (), *, cwd: os.PathLike | None = None,
+              extra_env: dict[str, str] | None = None, stdout=subprocess.DEVNULL,
+              stderr=subprocess.DEVNULL) -> WineProcess:
+        """Starts a Windows exe; it is killed when the bench closes if it is still running."""
+        popen = subprocess.Popen(["wine", os.fspath(exe), *args], env=self.env(extra_env), cwd=cwd,
+                                 stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
+        process = WineProcess(popen, Path(exe).name)
+        self._started.append(process)
+        return process
+
+    def run(self, args: list[str], *, timeout: float = 60, check: bool = True,
+            extra_env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
+        """Runs `wine args...` to completion and returns its output (text, UTF-8)."""
+        result = subprocess.run(["wine", *args], env=self.env(extra_env), stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=timeout, check=False)
+        stdout = result.stdout.decode("utf-8", errors="replace")
+        stderr = result.stderr.decode("utf-8", errors="replace")
+        completed = subprocess.CompletedProcess(result.args, result.returncode, stdout, stderr)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"wine {' '.join(args)} failed with {result.returncode}: {stderr or stdout}")
+        return completed
+
+    # ----- the registry --------------------------------------------------------------------
+
+    def apply_registry(self, edits: dict) -> None:
+        """See registry.reg_file_text for the form of edits."""
+        with tempfile.NamedTemporaryFile(suffix=".reg", dir=self.prefix, delete=False) as handle:
+            handle.write(registry.reg_file_bytes(edits))
+            path = handle.name
+        try:
+            self.run(["reg", "import", windows_path(path)])
+        finally:
+            os.unlink(path)
+
+    def prepare(self) -> None:
+        """Once per prefix: make it if needed, and let Wine draw window frames
+        (there is no window manager on the test display)."""
+        mark = self.prefix / _PREPARED_MARK
+        if mark.exists():
+            return
+        if not (self.prefix / "system.reg").exists():
+            subprocess.run(["wineboot", "-i"], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=True)
+        self.apply_registry({r"HKCU\Software\Wine\X11 Driver": {"Decorated": registry.sz("N")}})
+        mark.write_text("prepared\n")
+
+    def set_temp(self, folder: os.PathLike | str | None) -> None:
+        """TEMP and TMP of programs started from now on (a host folder), or the prefix's default with None."""
+        value = registry.expand_sz(_DEFAULT_TEMP) if folder is None else registry.sz(windows_path(folder))
+        self.apply_registry({TEMP_KEY: {"TEMP": value, "TMP": value}})
+
+    def set_dpi(self, dpi: int) -> None:
+        """96 (100 %) or 144 (150 %) for programs started from now on."""
+        self.apply_registry({DESKTOP_KEY: {"LogPixels": registry.dword(dpi)}})
+
+    def set_windows_version(self, version: str) -> None:
+        """"win7", "win8", "win81", "win10" or "win11" (win10 with build 22631)."""
+        self.run(["winecfg", "-v", "win10" if version == "win11" else version], timeout=120)
+        if version == "win11":
+            self.apply_registry({VERSION_KEY: {"CurrentBuildNumber": registry.sz("22631"),
+                                               "CurrentBuild": registry.sz("22631")}})
+
+    def set_proxy(self, config: ProxyConfig | None) -> None:
+        """The user's proxy configuration; None removes it (WinHTTP then goes direct)."""
+        value = None if config is None else registry.binary(connection_settings_blob(config))
+        self.apply_registry({CONNECTIONS_KEY: {VALUE_NAME: value}})
+
+    # ----- trusting the test CA ------------------------------------------------------------
+
+    def trust_ca(self, ca_pem: Path, helper_exe: Path | None = None) -> None:
+        """Makes the CA trusted in this prefix only (local machine ROOT store)."""
+        der = subprocess.run(["openssl", "x509", "-in", str(ca_pem), "-outform", "DER"], capture_output=True,
+                             check=True, timeout=30).stdout
+        thumbprint = hashlib.sha1(der).hexdigest().upper()
+        mark = self.prefix / f".kelvora-bench-ca-{thumbprint}"
+        if mark.exists():
+            return
+        if helper_exe is not None and helper_exe.exists():
+            printed = self.run([str(helper_exe), windows_path(ca_pem)]).stdout.strip()
+            if printed != thumbprint:
+                raise RuntimeError(f"trust helper reported {printed!r}, expected {thumbprint}")
+        else:
+            # The registry form of a trusted root: the certificate as a serialized
+            # property (id 32, the encoded certificate) in a key named by its SHA-1.
+            blob = (32).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
+            key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{thumbprint}"
+            self.apply_registry({key: {"Blob": registry.binary(blob)}})
+        mark.write_text(str(ca_pem) + "\n")
+
+
+def _free_display() -> int:
+    for number in range(150, 250):
+        if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
+            return number
+    raise RuntimeError("no free X display number")
+
+
+def start_xvfb(width: int = 1280, height: int = 1024) -> tuple[subprocess.Popen, str]:
+    """An Xvfb display of our own, bounded in lifetime; returns (process, ':N')."""
+    if not shutil.which("Xvfb"):
+        raise RuntimeError("Xvfb is not installed")
+    for _ in range(10):
+        number = _free_display()
+        process = subprocess.Popen(["timeout", str(_XVFB_LIFETIME_S), "Xvfb", f":{number}", "-screen", "0",
+                                    f"{width}x{height}x24", "-nolisten", "tcp"],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and process.poll() is None:
+            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                return process, f":{number}"
+            time.sleep(0.02)
+        process.kill()
+        process.wait()
+    raise RuntimeError("Xvfb did not start")
