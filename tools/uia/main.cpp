@@ -13,6 +13,8 @@
 //   close                           WM_CLOSE
 //   launch [--show N] [--cwd DIR] [--wait MS] -- EXE [ARGS...]
 //   set-event NAME
+//   watch [--timeout MS]            the matching window's visible/enabled changes until it is gone
+//   terminate --pid P               ends a process (TerminateProcess), for tests that must not linger
 // Exit codes: 0 done, 1 bad usage, 2 timed out, 3 no such window or event, 4 the action failed.
 
 #include <windows.h>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "common/win32_handles.h"
 #include "json_writer.h"
 #include "window_query.h"
 
@@ -171,6 +174,59 @@ int Wait(const Options& options) {
   }
 }
 
+// Polls one window every millisecond and prints each change of its state, so
+// that short-lived states (enabled again for an instant before the program
+// ends) are seen. The window is the first visible match.
+int Watch(const Options& options) {
+  const DWORD start = GetTickCount();
+  HWND target = nullptr;
+  while (!(target = Target(options.filter))) {
+    if (GetTickCount() - start >= options.timeout_ms) return Fail(2, "no matching visible window appeared");
+    Sleep(5);
+  }
+  JsonWriter json;
+  json.BeginObject().Field("hwnd", static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(target)));
+  json.Key("states").BeginArray();
+  int last = -1;
+  bool timed_out = false;
+  for (;;) {
+    const bool exists = IsWindow(target) != FALSE;
+    const bool visible = exists && IsWindowVisible(target);
+    const bool enabled = exists && IsWindowEnabled(target);
+    const int state = (exists ? 1 : 0) | (visible ? 2 : 0) | (enabled ? 4 : 0);
+    const DWORD elapsed = GetTickCount() - start;
+    if (state != last) {
+      json.BeginObject()
+          .Field("ms", elapsed)
+          .Field("exists", exists)
+          .Field("visible", visible)
+          .Field("enabled", enabled)
+          .EndObject();
+      last = state;
+    }
+    if (!exists) break;
+    if (elapsed >= options.timeout_ms) {
+      timed_out = true;
+      break;
+    }
+    Sleep(1);
+  }
+  json.EndArray().Field("timed_out", timed_out).EndObject();
+  uia::Emit(json);
+  return timed_out ? 2 : 0;
+}
+
+int Terminate(const Options& options) {
+  if (!options.filter.pid) return Fail(1, "terminate needs --pid");
+  kelvora::unique_handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, *options.filter.pid));
+  if (!process) return Fail(3, "no such process");
+  const bool ok = TerminateProcess(process.get(), 1) && WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
+  JsonWriter json;
+  json.BeginObject().Field("ok", ok).EndObject();
+  uia::Emit(json);
+  return ok ? 0 : 4;
+}
+
 int Act(const Options& options) {
   HWND target = Target(options.filter);
   if (!target) return Fail(3, "no matching visible window");
@@ -214,6 +270,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"screen") return ShowScreen();
   if (command == L"wait") return Wait(*options);
   if (command == L"press" || command == L"key" || command == L"close-box" || command == L"close") return Act(*options);
+  if (command == L"watch") return Watch(*options);
+  if (command == L"terminate") return Terminate(*options);
   if (command == L"launch") {
     if (options->positional.empty()) return Fail(1, "launch needs -- EXE [ARGS...]");
     return uia::Launch(options->positional, options->show, options->directory, options->wait_ms);

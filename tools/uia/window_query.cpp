@@ -130,16 +130,14 @@ bool IsIconStatic(HWND hwnd) {
   return LowerEquals(ClassName(hwnd), L"Static") && (GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
 }
 
-// Message boxes come from user32, task dialogs from comctl32; the system
-// DLLs load at the same address in every process of a session, so the
-// dialog's instance handle tells them apart.
+// A message box's text is the static control with id 0xFFFF, on Windows and
+// under Wine alike; task dialogs draw into a DirectUIHWND on Windows and are
+// plain dialogs under Wine. Only those two kinds of dialog box are expected,
+// so any other dialog box is taken for a task dialog.
 std::string DialogKind(HWND hwnd) {
-  const auto instance = reinterpret_cast<HMODULE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE));
-  if (instance && instance == GetModuleHandleW(L"user32.dll")) return "messagebox";
-  if (instance && instance == GetModuleHandleW(L"comctl32.dll")) return "taskdialog";
   for (HWND child : Descendants(hwnd))
-    if (LowerEquals(ClassName(child), L"DirectUIHWND")) return "taskdialog";
-  return "dialog";
+    if (LowerEquals(ClassName(child), L"Static") && GetDlgCtrlID(child) == 0xFFFF) return "messagebox";
+  return "taskdialog";
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ import time
 from dataclasses import dataclass, field
 from typing import Callable
 
+from .port_lock import PortLock
+
 _MAX_HEAD = 64 * 1024
 _SOCKET_TIMEOUT_S = 30.0
 
@@ -142,10 +144,10 @@ Handler = Callable[[Exchange], None]
 
 class ScriptedServer:
     def __init__(self, certificate, handler: Handler, *, port: int = 0, lifetime: float = 120.0,
-                 bind_timeout: float = 60.0):
+                 bind_timeout: float = 300.0):
         """certificate: a certs.KeyPair for HTTPS, or None for plain HTTP.
         port 0 picks a free port; a given port is waited for up to bind_timeout
-        seconds if another test run holds it."""
+        seconds while another server of the bench (in any test run) holds it."""
         self.handler = handler
         self.lifetime = lifetime
         self.tls = certificate is not None
@@ -167,11 +169,18 @@ class ScriptedServer:
         self.failed_handshakes = 0
         self.handler_errors: list[str] = []
         self.port = 0
+        self._port_lock = PortLock(port) if port else None
 
     # ----- life cycle ----------------------------------------------------------------------
 
     def start(self) -> "ScriptedServer":
-        self._bind()
+        if self._port_lock is not None:
+            self._port_lock.acquire(self._bind_timeout)
+        try:
+            self._bind()
+        except BaseException:
+            self._release_port()
+            raise
         for listener in self._listeners:
             thread = threading.Thread(target=self._accept_loop, args=(listener,), daemon=True,
                                       name=f"scripted-server-{self.port}")
@@ -196,6 +205,11 @@ class ScriptedServer:
         for thread in self._threads:
             if thread is not threading.current_thread():
                 thread.join(timeout=5)
+        self._release_port()
+
+    def _release_port(self) -> None:
+        if self._port_lock is not None:
+            self._port_lock.release()
 
     def __enter__(self) -> "ScriptedServer":
         return self.start()

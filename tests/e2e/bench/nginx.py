@@ -19,6 +19,8 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
+from .port_lock import PortLock
+
 _LOG_FORMAT = (
     '{"method":"$request_method","target":"$request_uri","status":$status,'
     '"body_bytes_sent":$body_bytes_sent,"bytes_sent":$bytes_sent,"connection":$connection,'
@@ -123,7 +125,7 @@ class _DelayUpstream:
 
 class NginxServer:
     def __init__(self, root: Path, certificate, folder: Path, *, port: int = 0, limit_rate: int | None = None,
-                 delay: float | None = None, lifetime: float = 300.0, bind_timeout: float = 60.0):
+                 delay: float | None = None, lifetime: float = 300.0, bind_timeout: float = 300.0):
         """root: the folder served at /; certificate: a certs.KeyPair; folder:
         where configuration, logs and temporary files go (emptied first)."""
         self.root = Path(root).resolve()
@@ -137,6 +139,7 @@ class NginxServer:
         self._process: subprocess.Popen | None = None
         self._delay_upstream: _DelayUpstream | None = None
         self.port = 0
+        self._port_lock = PortLock(port) if port else None
 
     @property
     def access_log(self) -> Path:
@@ -152,16 +155,22 @@ class NginxServer:
     def start(self) -> "NginxServer":
         shutil.rmtree(self.folder, ignore_errors=True)
         (self.folder / "tmp").mkdir(parents=True)
-        if self.delay:
-            self._delay_upstream = _DelayUpstream(self.delay)
-        deadline = time.monotonic() + self._bind_timeout
-        while True:
-            self.port = self._requested_port or _free_port()
-            if self._try_start():
-                return self
-            if time.monotonic() > deadline:
-                raise RuntimeError(f"nginx could not listen on port {self.port}: {self._error_text()}")
-            time.sleep(0.25)
+        if self._port_lock is not None:
+            self._port_lock.acquire(self._bind_timeout)
+        try:
+            if self.delay:
+                self._delay_upstream = _DelayUpstream(self.delay)
+            deadline = time.monotonic() + self._bind_timeout
+            while True:
+                self.port = self._requested_port or _free_port()
+                if self._try_start():
+                    return self
+                if time.monotonic() > deadline:
+                    raise RuntimeError(f"nginx could not listen on port {self.port}: {self._error_text()}")
+                time.sleep(0.25)
+        except BaseException:
+            self.stop()
+            raise
 
     def _write_config(self) -> Path:
         listen = [f"    listen 127.0.0.1:{self.port} ssl;"]
@@ -222,6 +231,8 @@ class NginxServer:
         if self._delay_upstream is not None:
             self._delay_upstream.stop()
             self._delay_upstream = None
+        if self._port_lock is not None:
+            self._port_lock.release()
 
     def __enter__(self) -> "NginxServer":
         return self.start()

@@ -38,12 +38,15 @@ def work_dir() -> Path:
 
 @functools.lru_cache(maxsize=None)
 def find_build_output(file_name: str) -> Path:
-    """A file the build made (an exe), found anywhere under the build tree."""
+    """A file the build made (an exe), found anywhere under the build tree
+    (the name compared without case, as Windows does)."""
     root = build_dir()
+    wanted = file_name.lower()
     for folder, dirs, files in os.walk(root):
         dirs[:] = [d for d in dirs if d not in _SKIPPED_DIRS]
-        if file_name in files:
-            return Path(folder) / file_name
+        for name in files:
+            if name.lower() == wanted:
+                return Path(folder) / name
     raise FileNotFoundError(f"{file_name} not found under {root}; was the windows build made?")
 
 
@@ -52,7 +55,7 @@ def installer_exe() -> Path:
 
 
 def test_installer_exe() -> Path:
-    return find_build_output("kelvora_test_installer.exe")
+    return find_build_output("Kelvora_Test_Installer.exe")
 
 
 def uia_exe() -> Path:

@@ -70,6 +70,27 @@ class Launched:
             self.helper.wait()
 
 
+class Watcher:
+    def __init__(self, helper: subprocess.Popen, timeout: float):
+        self.helper = helper
+        self.timeout = timeout
+
+    def states(self) -> list[dict]:
+        """[{ms, exists, visible, enabled}, ...], one entry per change; waits for the watch to end."""
+        try:
+            out, _ = self.helper.communicate(timeout=self.timeout + 30)
+        except subprocess.TimeoutExpired:
+            self.helper.kill()
+            out, _ = self.helper.communicate()
+        lines = [line for line in out.decode("utf-8").splitlines() if line.strip()]
+        if not lines:
+            raise UiaError("kelvora_uia watch printed nothing")
+        data = json.loads(lines[-1])
+        if "states" not in data:
+            raise UiaError(f"kelvora_uia watch: {data}")
+        return data["states"]
+
+
 class Uia:
     def __init__(self, wine: WineEnv, exe: Path):
         self.wine = wine
@@ -141,6 +162,18 @@ class Uia:
 
     def set_event(self, name: str) -> None:
         self._call(["set-event", name])
+
+    def terminate(self, pid: int) -> None:
+        """Ends a Windows process by its id (for programs started with launch())."""
+        self._call(["terminate", "--pid", str(pid)], ok_codes=(0, 3))
+
+    def watch(self, timeout: float = 30, **filters) -> "Watcher":
+        """Starts watching the first visible matching window in the background:
+        every change of exists/visible/enabled until it is gone (see Watcher.states)."""
+        command = [str(self.exe), "watch", *_filters(**filters), "--timeout", str(int(timeout * 1000))]
+        helper = subprocess.Popen(["wine", *command], env=self.wine.env(), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return Watcher(helper, timeout)
 
     def launch(self, exe: os.PathLike | str, args: list[str] = (), *, show: int = SW_SHOWNORMAL,
                cwd: str | None = None, wait: float = 300, extra_env: dict[str, str] | None = None) -> Launched:

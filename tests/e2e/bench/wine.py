@@ -92,6 +92,7 @@ class WineEnv:
             env = cls(prefix, display, xvfb, owns_prefix=not os.environ.get("WINEPREFIX"))
         try:
             env._lock()
+            env._ensure_server()
             env.prepare()
         except BaseException:
             env.close()
@@ -161,15 +162,27 @@ class WineEnv:
 
     def run(self, args: list[str], *, timeout: float = 60, check: bool = True,
             extra_env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
-        """Runs `wine args...` to completion and returns its output (text, UTF-8)."""
-        result = subprocess.run(["wine", *args], env=self.env(extra_env), stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout, check=False)
-        stdout = result.stdout.decode("utf-8", errors="replace")
-        stderr = result.stderr.decode("utf-8", errors="replace")
+        """Runs `wine args...` to completion and returns its output (text, UTF-8).
+        Output goes through files, not pipes: Wine's helper processes inherit
+        the descriptors, and a pipe would only report its end when they exit."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(["wine", *args], env=self.env(extra_env), stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=err, timeout=timeout, check=False)
+            out.seek(0)
+            err.seek(0)
+            stdout = out.read().decode("utf-8", errors="replace")
+            stderr = err.read().decode("utf-8", errors="replace")
         completed = subprocess.CompletedProcess(result.args, result.returncode, stdout, stderr)
         if check and result.returncode != 0:
             raise RuntimeError(f"wine {' '.join(args)} failed with {result.returncode}: {stderr or stdout}")
         return completed
+
+    def _ensure_server(self) -> None:
+        """A wineserver that outlives single commands (it would otherwise stop
+        3 s after each one and make the next start slow), started with no
+        descriptors of ours; if one runs for the prefix already, this does nothing."""
+        subprocess.run(["wineserver", "-p60"], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30, check=False)
 
     # ----- the registry --------------------------------------------------------------------
 
