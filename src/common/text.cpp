@@ -5,7 +5,7 @@
 namespace kelvora {
 
 namespace {
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+wchar_t LowerChar(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -86,8 +86,14 @@ std::wstring FromUtf8(std::string_view text) {
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
   return true;
+}
+
+std::wstring AsciiLower(std::wstring_view text) {
+  std::wstring out(text);
+  for (auto& c : out) c = LowerChar(c);
+  return out;
 }
 
 }  // namespace kelvora

@@ -11,20 +11,13 @@ namespace kelvora::net {
 
 namespace {
 
-std::wstring Lower(std::wstring_view text) {
-  std::wstring out(text);
-  for (auto& c : out)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return out;
-}
-
-std::wstring HostOf(const Url& url) { return Lower(url.host); }
+std::wstring HostOf(const Url& url) { return AsciiLower(url.host); }
 
 bool IsIpLiteral(std::wstring_view host) {
   if (!host.empty() && host.front() == L'[') return true;
   if (host.empty()) return false;
   for (wchar_t c : host)
-    if (!((c >= L'0' && c <= L'9') || c == L'.')) return false;
+    if (!(IsAsciiDigit(c) || c == L'.')) return false;
   return true;
 }
 
@@ -54,13 +47,11 @@ bool IsDelimiter(wchar_t c) {
          (c >= 0x7B && c <= 0x7E);
 }
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
 // Leading digits (1..max_digits) of a token; -1 when there are none or too many.
 int LeadingNumber(std::wstring_view token, size_t min_digits, size_t max_digits, size_t* used = nullptr) {
   size_t n = 0;
   int value = 0;
-  while (n < token.size() && IsDigit(token[n])) {
+  while (n < token.size() && IsAsciiDigit(token[n])) {
     value = value * 10 + static_cast<int>(token[n] - L'0');
     ++n;
     if (n > max_digits) return -1;
@@ -117,7 +108,7 @@ bool ParseCookieDate(std::wstring_view text, CookieStore::Seconds& result) {
       }
     }
     if (month < 0 && token.size() >= 3) {
-      const std::wstring prefix = Lower(token.substr(0, 3));
+      const std::wstring prefix = AsciiLower(token.substr(0, 3));
       bool found = false;
       for (int m = 0; m < 12; ++m) {
         if (prefix == kMonths[m]) {
@@ -175,10 +166,10 @@ void CookieStore::Store(const Url& origin, std::wstring_view set_cookie, Seconds
   for (size_t k = 1; k < parts.size(); ++k) {
     const auto attr = parts[k];
     const auto eq = attr.find(L'=');
-    const std::wstring name = Lower(TrimBlanks(attr.substr(0, eq)));
+    const std::wstring name = AsciiLower(TrimBlanks(attr.substr(0, eq)));
     const std::wstring value = eq == std::wstring_view::npos ? std::wstring() : TrimBlanks(attr.substr(eq + 1));
     if (name == L"domain") {
-      domain_attr = Lower(value);
+      domain_attr = AsciiLower(value);
       if (!domain_attr.empty() && domain_attr.front() == L'.') domain_attr.erase(0, 1);
     } else if (name == L"path") {
       path_attr = value;
@@ -187,7 +178,7 @@ void CookieStore::Store(const Url& origin, std::wstring_view set_cookie, Seconds
     } else if (name == L"max-age") {
       const bool negative = !value.empty() && value.front() == L'-';
       const std::wstring_view digits = std::wstring_view(value).substr(negative ? 1 : 0);
-      if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit)) continue;
+      if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsAsciiDigit)) continue;
       Seconds delta = 0;
       for (wchar_t c : digits) {
         if (delta > (std::numeric_limits<Seconds>::max() / 4) / 10) break;  // far enough in the future

@@ -9,15 +9,8 @@ namespace kelvora::net {
 
 namespace {
 
-std::wstring AsciiLower(std::wstring_view text) {
-  std::wstring out(text);
-  for (auto& c : out)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return out;
-}
-
 bool IsSchemeChar(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'+' ||
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || IsAsciiDigit(c) || c == L'+' ||
          c == L'-' || c == L'.';
 }
 
@@ -114,7 +107,7 @@ std::optional<Url> ParseUrl(std::wstring_view address) {
     if (port_text.size() > 5) return std::nullopt;
     std::uint32_t port = 0;
     for (wchar_t c : port_text) {
-      if (c < L'0' || c > L'9') return std::nullopt;
+      if (!IsAsciiDigit(c)) return std::nullopt;
       port = port * 10 + static_cast<std::uint32_t>(c - L'0');
     }
     if (port == 0 || port > 65535) return std::nullopt;

@@ -22,5 +22,26 @@ TEST(Text, EqualsIgnoreCaseFoldsAsciiOnly) {
   EXPECT_FALSE(EqualsIgnoreCase(L"Ä", L"ä"));
 }
 
+TEST(Text, AsciiLowerFoldsOnlyAToZ) {
+  const struct {
+    std::wstring_view input;
+    std::wstring_view expected;
+  } cases[] = {
+      {L"", L""},
+      {L"HTTPS", L"https"},
+      {L"Max-Age", L"max-age"},
+      {L"LocalHost.Example", L"localhost.example"},
+      {L"@[`{09az", L"@[`{09az"},  // the neighbours of A-Z and a-z stay
+      {L"ÄÖÜ Пользователь", L"ÄÖÜ Пользователь"},
+  };
+  for (const auto& row : cases) EXPECT_EQ(AsciiLower(row.input), row.expected) << ToUtf8(row.input);
+}
+
+TEST(Text, IsAsciiDigitAcceptsZeroToNineOnly) {
+  for (wchar_t c = L'0'; c <= L'9'; ++c) EXPECT_TRUE(IsAsciiDigit(c)) << static_cast<int>(c);
+  for (wchar_t c : {L'/', L':', L'a', L' ', static_cast<wchar_t>(0x0660), static_cast<wchar_t>(0xFF10)})
+    EXPECT_FALSE(IsAsciiDigit(c)) << static_cast<int>(c);
+}
+
 }  // namespace
 }  // namespace kelvora
