@@ -1,29 +1,28 @@
 """The installer's HTTP client (WinHTTP transport) against real servers under
-Wine, driven through kelvora_http_probe.exe."""
+Wine, driven through kelvora_http_probe.exe. The prefix, the certificates and
+the servers are the bench's (conftest.py fixtures, bench.scenarios handlers)."""
 
 from __future__ import annotations
 
-import os
 import re
-import subprocess
-import sys
+import socket
 from dataclasses import dataclass, field
 from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-from bench import paths  # noqa: E402
-from bench.certs import make_certificates  # noqa: E402
-from bench.proxy_settings import ProxyConfig  # noqa: E402
-from bench.wine import WineEnv, windows_path  # noqa: E402
-from net_servers import (Nginx, ScriptedServer, raw_response, redirect, reset_after, respond,  # noqa: E402
-                         stall_after)
+from bench import paths, scenarios
+from bench.https_server import Handler, Request, ScriptedServer
+from bench.proxy_settings import ProxyConfig
+from bench.wine import WineEnv, windows_path
 
 USER_AGENT = "Kelvora-Installer/1.0"
 FILE_SIZE = 300_000
 SHORT_TIMEOUT_MS = 1500  # only the stall test; the product keeps 60000
+MODULE_LIFETIME_S = 900  # the servers shared by this file's tests last as long as ctest lets it run
+REDIRECT_BODY = b"redirect body\n"
+PLAIN_TARGET = b"plain target\n"
+PAC_SCRIPT = b'function FindProxyForURL(url, host) {\n  return "PROXY 127.0.0.1:3129; DIRECT";\n}\n'
 
 
 @dataclass
@@ -112,96 +111,90 @@ class Probe:
         return result
 
 
-@pytest.fixture(scope="module")
-def bench(tmp_path_factory):
-    scratch = paths.work_dir()
-    certs = make_certificates(scratch / "certs")
-    wine = WineEnv.open(scratch)
-    try:
-        # A wineserver that stays up between probes (and 10 s after the last
-        # one) makes each probe start in tens of milliseconds instead of seconds.
-        subprocess.run(["wineserver", "-p10"], env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30, check=False)
-        wine.trust_ca(certs.ca_cert, paths.trust_ca_exe())
-        wine.set_proxy(ProxyConfig.direct())
-        yield wine, certs, tmp_path_factory.mktemp("net")
-    finally:
-        wine.set_proxy(ProxyConfig.direct())
-        wine.close()
+def redirect_to(location: str | None, status: int = 302, headers: list[tuple[str, str]] | tuple = ()) -> Handler:
+    """A redirect that carries a body of its own (which must not end up in the
+    file); None for a 3xx without Location."""
+    head = [*headers] if location is None else [("Location", location), *headers]
+    return scenarios.status(status, REDIRECT_BODY, head)
+
+
+def routed_server(https_server, **options) -> tuple[ScriptedServer, dict[str, Handler]]:
+    """A started server answering by exact path from a table that is still
+    empty: routes that name the server's own address are added once it has a port."""
+    table: dict[str, Handler] = {}
+    return https_server(scenarios.routes(table), **options), table
+
+
+def logged(server: ScriptedServer, prefix: str) -> list[Request]:
+    return [request for request in server.requests if request.target.startswith(prefix)]
 
 
 @pytest.fixture(scope="module")
-def probe(bench):
-    wine, _, scratch = bench
-    return Probe(wine, paths.find_build_output("kelvora_http_probe.exe"), scratch)
+def probe(wine, certs, tmp_path_factory):
+    return Probe(wine, paths.find_build_output("kelvora_http_probe.exe"), tmp_path_factory.mktemp("net"))
 
 
 @pytest.fixture(scope="module")
-def payload(bench) -> bytes:
+def payload() -> bytes:
     return bytes((i * 7919 + (i >> 8)) & 0xFF for i in range(FILE_SIZE))
 
 
-@pytest.fixture(scope="module")
-def nginx(bench, payload):
-    wine, certs, scratch = bench
-    root = scratch / "www"
-    target = root / paths.DOWNLOAD_PATH.lstrip("/")
-    target.parent.mkdir(parents=True, exist_ok=True)
-    target.write_bytes(payload)
-    with Nginx(scratch / "nginx", root, certs.localhost.cert, certs.localhost.key) as server:
-        yield server
+@pytest.fixture
+def nginx(nginx_server, payload):
+    return nginx_server({paths.DOWNLOAD_PATH: payload})
 
 
 @pytest.fixture(scope="module")
 def plain():
-    """A plain-http scriptable server (PAC scripts, cross-host cookies, downgrade targets)."""
-    with ScriptedServer() as server:
-        server.route("/proxy.pac", respond(200, b'function FindProxyForURL(url, host) {\n'
-                                                b'  return "PROXY 127.0.0.1:3129; DIRECT";\n}\n',
-                                           [("Content-Type", "application/x-ns-proxy-autoconfig")]))
-        server.route("/", respond(200, b"plain target\n"))
+    """A plain-http server: the PAC script, and the target of a downgrading redirect."""
+    table = {"/proxy.pac": scenarios.serve_bytes(PAC_SCRIPT, ranges=False,
+                                                 content_type="application/x-ns-proxy-autoconfig"),
+             "/downgraded": scenarios.status(200, PLAIN_TARGET)}
+    with ScriptedServer(None, scenarios.routes(table), lifetime=MODULE_LIFETIME_S) as server:
         yield server
 
 
 @pytest.fixture(scope="module")
-def scripted(bench, plain):
-    _, certs, _ = bench
-    with ScriptedServer(certs.localhost.cert, certs.localhost.key) as server:
-        s = server
-        s.route("/plain", respond(200, b"hello\n"))
-        s.route("/redirect/absolute", redirect(lambda srv, p: f"{srv.base}/final/absolute"))
-        s.route("/redirect/root", redirect(lambda srv, p: "/final/root", status=301))
-        s.route("/redirect/deep/er/relative", redirect(lambda srv, p: "../../final/./relative", status=307))
-        s.route("/chain/", redirect(lambda srv, p: f"/chain/{int(p.rsplit('/', 1)[1]) + 1}"))
-        s.route("/chain/5", respond(206, b"after five\n"))
-        s.route("/chain6/", redirect(lambda srv, p: f"/chain6/{int(p.rsplit('/', 1)[1]) + 1}", status=308))
-        s.route("/no-location", redirect(lambda srv, p: None, status=302))
-        s.route("/final/", respond(206, b"final body\n"))
-        s.route("/redirect/final/", respond(206, b"final body\n"))
-        s.route("/to-http", redirect(lambda srv, p: f"{plain.base}/downgraded"))
-        s.route("/cookie/start", redirect(lambda srv, p: "/cookie/next", extra=[
-            ("Set-Cookie", "sid=abc123; Path=/cookie; Secure; HttpOnly"),
-            ("Set-Cookie", "elsewhere=1; Path=/other"),
-            ("Set-Cookie", "foreign=1; Domain=example.org"),
-            ("Set-Cookie", "gone=1; Max-Age=0"),
-            ("Set-Cookie", "old=1; Expires=Wed, 21 Oct 2015 07:28:00 GMT")]))
-        s.route("/cookie/next", redirect(lambda srv, p: "/other/final"))
-        s.route("/other/final", respond(200, b"cookie end\n"))
-        s.route("/length/missing", raw_response(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", b"no length body"))
-        s.route("/length/duplicated", raw_response(
-            b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\nConnection: close\r\n\r\n", b"12345"))
-        s.route("/length/zero", respond(200, b""))
-        s.route("/chunked", raw_response(
-            b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n",
-            b"5\r\nfirst\r\n6\r\nsecond\r\n5\r\nthird\r\n0\r\n\r\n"))
-        s.route("/status/401", respond(401, b"401 page\n", [("WWW-Authenticate", 'Basic realm="bench"')]))
-        s.route("/status/407", respond(407, b"407 page\n", [("Proxy-Authenticate", 'Basic realm="bench"')]))
-        s.route("/status/404", respond(404, b"404 page\n"))
-        s.route("/status/416", respond(416, b"416 page\n", [("Content-Range", "bytes */10")]))
-        s.route("/status/500", respond(500, b"500 page\n"))
-        s.route("/stall", stall_after(b"S" * 1000, 100_000, 20))
-        s.route("/reset", reset_after(b"R" * 1000, 100_000))
+def scripted(certs, plain):
+    """The HTTPS server of most tests, one for the module (its log grows across them)."""
+    s: dict[str, Handler] = {}
+    with ScriptedServer(certs.localhost, scenarios.routes(s), lifetime=MODULE_LIFETIME_S) as server:
+        add_scripted_routes(s, server, plain)
         yield server
+
+
+def add_scripted_routes(s: dict[str, Handler], server: ScriptedServer, plain: ScriptedServer) -> None:
+    final = scenarios.status(206, b"final body\n")
+    s["/plain"] = scenarios.status(200, b"hello\n")
+    s["/redirect/absolute"] = redirect_to(server.url("/final/absolute"))
+    s["/redirect/root"] = redirect_to("/final/root", status=301)
+    s["/redirect/deep/er/relative"] = redirect_to("../../final/./relative", status=307)
+    s["/final/absolute"] = s["/final/root"] = s["/redirect/final/relative"] = final
+    for n in range(5):
+        s[f"/chain/{n}"] = redirect_to(f"/chain/{n + 1}")
+    s["/chain/5"] = scenarios.status(206, b"after five\n")
+    for n in range(10):  # more than the client may follow
+        s[f"/chain6/{n}"] = redirect_to(f"/chain6/{n + 1}", status=308)
+    s["/no-location"] = redirect_to(None, status=302)
+    s["/to-http"] = redirect_to(plain.url("/downgraded"))
+    s["/cookie/start"] = redirect_to("/cookie/next", headers=[
+        ("Set-Cookie", "sid=abc123; Path=/cookie; Secure; HttpOnly"),
+        ("Set-Cookie", "elsewhere=1; Path=/other"),
+        ("Set-Cookie", "foreign=1; Domain=example.org"),
+        ("Set-Cookie", "gone=1; Max-Age=0"),
+        ("Set-Cookie", "old=1; Expires=Wed, 21 Oct 2015 07:28:00 GMT")])
+    s["/cookie/next"] = redirect_to("/other/final")
+    s["/other/final"] = scenarios.status(200, b"cookie end\n")
+    s["/length/missing"] = scenarios.content_length(b"no length body", "missing")
+    s["/length/duplicated"] = scenarios.content_length(b"12345", "duplicated")
+    s["/length/zero"] = scenarios.content_length(b"", "zero")
+    s["/chunked"] = scenarios.chunked(b"firstsecondthird", chunk_size=5)
+    for code, headers in [(401, [("WWW-Authenticate", 'Basic realm="bench"')]),
+                          (407, [("Proxy-Authenticate", 'Basic realm="bench"')]),
+                          (404, []), (416, [("Content-Range", "bytes */10")]), (500, [])]:
+        s[f"/status/{code}"] = scenarios.status(code, f"{code} page\n".encode(), headers)
+    s["/stall"] = scenarios.stall_after(b"S" * 100_000, 1000, ranges=False)
+    s["/reset"] = scenarios.reset_after_pause(b"R" * 100_000, 1000)
 
 
 def sent_names(attempt: Attempt) -> list[str]:
@@ -211,7 +204,7 @@ def sent_names(attempt: Attempt) -> list[str]:
 # ----- nginx: HEAD and ranges ---------------------------------------------------------------
 
 def test_head_and_ranged_gets_against_nginx(probe, nginx, payload):
-    url = nginx.base + paths.DOWNLOAD_PATH
+    url = nginx.url(paths.DOWNLOAD_PATH)
     head = probe.head(url)
     assert head.exit_code == 0, head.output
     assert (head.status, head.content_length) == (200, FILE_SIZE)
@@ -235,7 +228,7 @@ def test_head_and_ranged_gets_against_nginx(probe, nginx, payload):
 
 
 def test_abort_from_the_notification_keeps_the_chunks_read(probe, nginx, payload):
-    result = probe.get(nginx.base + paths.DOWNLOAD_PATH, 0, -1, "--abort-after", "2")
+    result = probe.get(nginx.url(paths.DOWNLOAD_PATH), 0, -1, "--abort-after", "2")
     assert result.exit_code == 0 and result.status == 206
     assert len(result.notifications) == 3
     assert result.body == payload[:result.notifications[-1][1]]
@@ -245,14 +238,14 @@ def test_abort_from_the_notification_keeps_the_chunks_read(probe, nginx, payload
 # ----- the request log ----------------------------------------------------------------------
 
 def test_request_carries_only_the_allowed_headers(probe, scripted):
-    result = probe.get(scripted.base + "/plain", 0, 99)
+    result = probe.get(scripted.url("/plain"), 0, 99)
     assert result.exit_code == 0 and result.status == 200 and result.body == b"hello\n"
-    logged = scripted.requests("/plain")[-1]
-    names = [name.lower() for name, _ in logged.headers]
-    assert logged.method == "GET"
-    assert logged.header("User-Agent") == USER_AGENT
-    assert logged.header("Range") == "bytes=0-99"
-    assert logged.header("Host") == f"localhost:{scripted.port}"
+    request = logged(scripted, "/plain")[-1]
+    names = [name.lower() for name, _ in request.headers]
+    assert request.method == "GET"
+    assert request.header("User-Agent") == USER_AGENT
+    assert request.header("Range") == "bytes=0-99"
+    assert request.header("Host") == f"localhost:{scripted.port}"
     assert "accept" not in names and "accept-encoding" not in names and "cookie" not in names
     # Whatever else is there was added by the transport itself.
     assert set(names) - {"user-agent", "range", "host"} <= {"connection", "cache-control", "pragma"}
@@ -267,59 +260,61 @@ def test_request_carries_only_the_allowed_headers(probe, scripted):
     ("/redirect/deep/er/relative", "/redirect/final/relative"),
 ])
 def test_redirects_are_followed(probe, scripted, start, final):
-    result = probe.get(scripted.base + start, 0, 49)
+    result = probe.get(scripted.url(start), 0, 49)
     assert result.exit_code == 0, result.output
     assert result.status == 206 and result.body == b"final body\n"
-    assert [a.url for a in result.attempts] == [scripted.base + start, scripted.base + final]
-    logged = scripted.requests(final)[-1]
-    assert logged.method == "GET"
-    assert logged.header("Range") == "bytes=0-49" and logged.header("User-Agent") == USER_AGENT
+    assert [a.url for a in result.attempts] == [scripted.url(start), scripted.url(final)]
+    request = logged(scripted, final)[-1]
+    assert request.method == "GET"
+    assert request.header("Range") == "bytes=0-49" and request.header("User-Agent") == USER_AGENT
     assert [c for _, c in result.notifications] == [0, len(b"final body\n")]
 
 
 def test_head_stays_head_across_a_redirect(probe, scripted):
-    result = probe.head(scripted.base + "/redirect/root")
+    result = probe.head(scripted.url("/redirect/root"))
     assert result.status == 206
-    assert scripted.requests("/final/root")[-1].method == "HEAD"
+    assert logged(scripted, "/final/root")[-1].method == "HEAD"
 
 
 def test_five_redirects_followed_six_raise(probe, scripted):
-    five = probe.get(scripted.base + "/chain/0")
+    five = probe.get(scripted.url("/chain/0"))
     assert five.status == 206 and five.body == b"after five\n" and len(five.attempts) == 6
-    six = probe.get(scripted.base + "/chain6/0")
+    six = probe.get(scripted.url("/chain6/0"))
     assert six.exit_code == 2
     assert six.error == ("request", "Maximale Anzahl von Umleitungen (5) überschritten")
-    assert len(scripted.requests("/chain6/")) == 6
+    assert len(logged(scripted, "/chain6/")) == 6
 
 
 def test_redirect_without_location_is_the_answer(probe, scripted):
-    result = probe.get(scripted.base + "/no-location", 0, -1)
+    result = probe.get(scripted.url("/no-location"), 0, -1)
     assert result.exit_code == 0 and result.status == 302
-    assert result.notifications == [] and result.body == b"redirect body\n"
+    assert result.notifications == [] and result.body == REDIRECT_BODY
 
 
 def test_https_to_http_redirect_is_not_followed(probe, scripted, plain):
-    result = probe.get(scripted.base + "/to-http", 0, -1)
+    result = probe.get(scripted.url("/to-http"), 0, -1)
     assert result.exit_code == 0 and result.status == 302
-    assert result.header("Location") == f"{plain.base}/downgraded"
-    assert len(result.attempts) == 1 and plain.requests("/downgraded") == []
+    assert result.header("Location") == plain.url("/downgraded")
+    assert len(result.attempts) == 1 and logged(plain, "/downgraded") == []
 
 
 def test_cookies_set_on_a_redirect_go_back_only_where_they_match(probe, scripted):
-    result = probe.head(scripted.base + "/cookie/start")
+    result = probe.head(scripted.url("/cookie/start"))
     assert result.exit_code == 0 and result.status == 200
-    assert scripted.requests("/cookie/start")[-1].header("Cookie") is None
-    assert scripted.requests("/cookie/next")[-1].header("Cookie") == "sid=abc123"
-    assert scripted.requests("/other/final")[-1].header("Cookie") == "elsewhere=1"
+    assert logged(scripted, "/cookie/start")[-1].header("Cookie") is None
+    assert logged(scripted, "/cookie/next")[-1].header("Cookie") == "sid=abc123"
+    assert logged(scripted, "/other/final")[-1].header("Cookie") == "elsewhere=1"
 
 
-def test_no_cookie_reaches_another_host(probe, plain):
-    plain.route("/set", redirect(lambda srv, p: f"http://127.0.0.1:{srv.port}/check",
-                                 extra=[("Set-Cookie", "sid=1; Path=/")]))
-    result = probe.head(plain.base + "/set")
+def test_no_cookie_reaches_another_host(probe, https_server):
+    # One plain-http server under two names: localhost sets the cookie, 127.0.0.1 must not get it.
+    server, table = routed_server(https_server, tls=False)
+    table["/set"] = redirect_to(server.url("/check", host="127.0.0.1"), headers=[("Set-Cookie", "sid=1; Path=/")])
+    table["/check"] = scenarios.status(200, PLAIN_TARGET)
+    result = probe.head(server.url("/set"))
     assert result.status == 200
-    assert plain.requests("/check")[-1].header("Host") == f"127.0.0.1:{plain.port}"
-    assert plain.requests("/check")[-1].header("Cookie") is None
+    assert logged(server, "/check")[-1].header("Host") == f"127.0.0.1:{server.port}"
+    assert logged(server, "/check")[-1].header("Cookie") is None
 
 
 # ----- lengths, chunking and statuses ---------------------------------------------------------
@@ -331,9 +326,9 @@ def test_no_cookie_reaches_another_host(probe, plain):
     ("/chunked", -1, -1, b"firstsecondthird"),
 ])
 def test_content_lengths_and_chunked_bodies(probe, scripted, path, head_length, get_length, body):
-    head = probe.head(scripted.base + path)
+    head = probe.head(scripted.url(path))
     assert head.exit_code == 0 and head.content_length == head_length, head.output
-    result = probe.get(scripted.base + path)
+    result = probe.get(scripted.url(path))
     assert result.exit_code == 0 and result.body == body, result.output
     assert all(length == get_length for length, _ in result.notifications)
     assert result.notifications[0] == (get_length, 0) and result.notifications[-1][1] == len(body)
@@ -341,7 +336,7 @@ def test_content_lengths_and_chunked_bodies(probe, scripted, path, head_length, 
 
 @pytest.mark.parametrize("status", [401, 407, 404, 416, 500])
 def test_error_statuses_are_returned_with_their_body(probe, scripted, status):
-    result = probe.get(scripted.base + f"/status/{status}", 0, 9, prefill=b"")
+    result = probe.get(scripted.url(f"/status/{status}"), 0, 9, prefill=b"")
     assert result.exit_code == 0 and result.status == status, result.output
     assert result.notifications == []
     assert result.body == f"{status} page\n".encode()
@@ -351,7 +346,7 @@ def test_error_statuses_are_returned_with_their_body(probe, scripted, status):
 # ----- transport failures --------------------------------------------------------------------
 
 def test_stall_in_mid_body_fails_reading_and_keeps_the_bytes(probe, scripted):
-    result = probe.get(scripted.base + "/stall", 0, -1, "--timeout-ms", str(SHORT_TIMEOUT_MS))
+    result = probe.get(scripted.url("/stall"), 0, -1, "--timeout-ms", str(SHORT_TIMEOUT_MS))
     assert result.exit_code == 2, result.output
     kind, message = result.error
     # Windows reports a time-out as 12002; Wine as the socket's 10060.
@@ -360,7 +355,7 @@ def test_stall_in_mid_body_fails_reading_and_keeps_the_bytes(probe, scripted):
 
 
 def test_reset_in_mid_body_fails_reading(probe, scripted):
-    result = probe.get(scripted.base + "/reset", 0, -1)
+    result = probe.get(scripted.url("/reset"), 0, -1)
     assert result.exit_code == 2, result.output
     kind, message = result.error
     assert kind == "response" and message.startswith("Fehler beim Lesen der Daten: ("), message
@@ -368,12 +363,10 @@ def test_reset_in_mid_body_fails_reading(probe, scripted):
 
 
 @pytest.mark.parametrize("which", ["expired", "wrong_host", "untrusted"])
-def test_bad_certificates_are_refused(probe, bench, which):
-    _, certs, _ = bench
-    pair = getattr(certs, which)
-    with ScriptedServer(pair.cert, pair.key) as server:
-        server.route("/x", respond(200, b"must not arrive"))
-        result = probe.head(server.base + "/x")
+def test_bad_certificates_are_refused(probe, certs, https_server, which):
+    server = https_server(scenarios.routes({"/x": scenarios.status(200, b"must not arrive")}),
+                          certificate=getattr(certs, which))
+    result = probe.head(server.url("/x"))
     assert result.exit_code == 2, result.output
     # Windows names the certificate problem (12175 with reasons); Wine 8 fails the send with 12157.
     assert result.error in (("certificate", "Serverzertifikat ungültig oder nicht vorhanden"),) or \
@@ -384,30 +377,27 @@ def test_bad_certificates_are_refused(probe, bench, which):
 def test_unknown_host_and_refused_connection(probe):
     result = probe.head("https://no-such-host.invalid/x")
     assert result.error[0] == "client" and result.error[1].startswith("Fehler beim Senden der Daten: (12007) ")
-    from net_servers import free_port
-    result = probe.head(f"https://localhost:{free_port()}/x")
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as unused:
+        unused.bind(("127.0.0.1", 0))  # bound but never listening: connections are refused
+        result = probe.head(f"https://localhost:{unused.getsockname()[1]}/x")
     assert result.error[0] == "client" and result.error[1].startswith("Fehler beim Senden der Daten: (12029) ")
 
 
 # ----- proxy choice from the user's registry configuration -----------------------------------
 
-def test_proxy_choice_follows_the_user_configuration(probe, bench, scripted, plain):
-    wine, _, _ = bench
-    url = scripted.base + "/plain"
+def test_proxy_choice_follows_the_user_configuration(probe, settings, scripted, plain):
+    url = scripted.url("/plain")
     cases = [
         (ProxyConfig(proxy="127.0.0.1:3128", bypass="*.intern;<local>"), "127.0.0.1:3128", "*.intern;<local>",
          "fixed"),
-        (ProxyConfig(pac_url=f"{plain.base}/proxy.pac"), "127.0.0.1:3129", "", "script"),
+        (ProxyConfig(pac_url=plain.url("/proxy.pac")), "127.0.0.1:3129", "", "script"),
         (ProxyConfig(auto_detect=True), "", "", "auto-detect"),
         (ProxyConfig.direct(), "", "", "direct"),
     ]
-    try:
-        for config, proxy, bypass, source in cases:
-            wine.set_proxy(config)
-            result = probe.head(url)
-            assert result.attempts, result.output
-            attempt = result.attempts[0]
-            assert (attempt.proxy, attempt.bypass, attempt.source) == (proxy, bypass, source), config
-    finally:
-        wine.set_proxy(ProxyConfig.direct())
-    assert plain.requests("/proxy.pac"), "the PAC script was fetched"
+    for config, proxy, bypass, source in cases:  # the settings fixture puts the user's choice back
+        settings.proxy(config)
+        result = probe.head(url)
+        assert result.attempts, result.output
+        attempt = result.attempts[0]
+        assert (attempt.proxy, attempt.bypass, attempt.source) == (proxy, bypass, source), config
+    assert logged(plain, "/proxy.pac"), "the PAC script was fetched"

@@ -97,6 +97,23 @@ def reset_after(data: bytes, count: int, **options) -> Handler:
     return serve_bytes(data, reset_after=count, **options)
 
 
+def reset_after_pause(data: bytes, count: int, seconds: float = 0.2) -> Handler:
+    """A 200 announcing all of data, its first count bytes, then a pause and a
+    TCP reset. The pause lets the client take the head and those bytes before
+    the reset arrives, so the failure falls in its reading of the body (a reset
+    right behind the bytes can overtake them)."""
+
+    def handler(exchange: Exchange) -> None:
+        exchange.send_head(200, [("Content-Type", "application/octet-stream"), ("Content-Length", str(len(data)))])
+        if exchange.request.method == "HEAD":
+            return
+        exchange.send(data[:count])
+        exchange.hold(seconds)
+        exchange.reset()
+
+    return handler
+
+
 def redirect(location: str, status: int = 302, headers: Iterable[tuple[str, str]] = ()) -> Handler:
     """A redirect with the given Location (None: no Location header at all)."""
     extra = list(headers)
