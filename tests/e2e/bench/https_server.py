@@ -197,10 +197,14 @@ class ScriptedServer:
         self._stopped.set()
         if self._timer is not None:
             self._timer.cancel()
+        # shutdown() first: close() alone would not wake a thread blocked in
+        # accept() or recv(), and the socket would stay open underneath it.
         for listener in self._listeners:
+            _shutdown_quietly(listener)
             _close_quietly(listener)
         with self._lock:
             for sock in list(self._open):
+                _shutdown_quietly(sock)
                 _close_quietly(sock)
         for thread in self._threads:
             if thread is not threading.current_thread():
@@ -363,6 +367,13 @@ def _read_request(conn: socket.socket, buffer: bytearray, number: int) -> Reques
     request.body = rest[:length]
     buffer[:] = rest[length:]
     return request
+
+
+def _shutdown_quietly(sock: socket.socket) -> None:
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except (OSError, ValueError):
+        pass
 
 
 def _close_quietly(sock: socket.socket) -> None:

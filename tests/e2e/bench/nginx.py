@@ -19,6 +19,7 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
+from .lifetime import die_with_parent
 from .port_lock import PortLock
 
 _LOG_FORMAT = (
@@ -201,7 +202,7 @@ class NginxServer:
         self._process = subprocess.Popen(
             ["timeout", "-s", "TERM", str(int(self.lifetime)), "nginx", "-p", str(self.folder), "-c", str(config),
              "-e", str(self.error_log)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
             if self._process.poll() is not None:

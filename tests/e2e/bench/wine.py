@@ -18,6 +18,7 @@ import time
 from pathlib import Path, PurePosixPath
 
 from . import registry
+from .lifetime import die_with_parent
 from .proxy_settings import CONNECTIONS_KEY, VALUE_NAME, ProxyConfig, connection_settings_blob
 
 _PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy",
@@ -25,7 +26,7 @@ _PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "n
 # Bumped when prepare() learns something new, so older prefixes are prepared again.
 _PREPARED_MARK = ".kelvora-bench-prepared-2"
 _DEFAULT_TEMP = r"%USERPROFILE%\Temp"
-_XVFB_LIFETIME_S = 3 * 3600  # an Xvfb of ours never outlives a forgotten test run by long
+_XVFB_LIFETIME_S = 3600  # an Xvfb of ours never outlives a forgotten test run by long
 
 TEMP_KEY = r"HKCU\Environment"
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
@@ -267,7 +268,8 @@ def start_xvfb(width: int = 1280, height: int = 1024) -> tuple[subprocess.Popen,
         number = _free_display()
         process = subprocess.Popen(["timeout", str(_XVFB_LIFETIME_S), "Xvfb", f":{number}", "-screen", "0",
                                     f"{width}x{height}x24", "-nolisten", "tcp"],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   preexec_fn=die_with_parent)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and process.poll() is None:
             if os.path.exists(f"/tmp/.X11-unix/X{number}"):

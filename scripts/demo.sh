@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs the built program against a local HTTPS server that serves the stand-in
+# installer; builds nothing (scripts/run-demo.sh builds first).
+#   scripts/demo.sh BUILD_DIR
+# BUILD_DIR is a windows build whose download address is
+# https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe.
+# With DISPLAY set the program shows there and you answer it; without, it runs
+# on an Xvfb display of its own, the question is answered with OK and each
+# stage is saved as a screenshot (their paths are printed). At the end it
+# prints what the server saw and how the stand-in installer was started.
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+build=$(realpath "$1")
+cd "$(dirname "$0")/../tests/e2e"
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+export WINEDEBUG=-all LANG=C.UTF-8
+exec /usr/bin/python3 -m bench.demo "$build"

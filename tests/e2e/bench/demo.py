@@ -1,0 +1,150 @@
+"""The demo behind scripts/demo.sh: the built program against nginx on the
+built-in loopback address, serving the stand-in installer.
+
+    python3 -m bench.demo BUILD_DIR      (from tests/e2e)
+
+With DISPLAY set the program appears there and the user answers it; without,
+an Xvfb display of its own is used, the confirmation is answered with OK
+through the UI automation helper and each stage is saved as a screenshot."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+from urllib.parse import urlsplit
+
+from . import paths
+from .certs import make_certificates
+from .nginx import NginxServer, place_file
+from .screenshots import take_screenshot
+from .standin import read_launches
+from .uia import IDOK, Uia
+from .wine import WineEnv, start_xvfb, windows_path
+
+IMAGE = "Kelvora_Installer.exe"
+
+
+def say(text: str) -> None:
+    print(f"demo: {text}", flush=True)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build_dir", type=Path)
+    parser.add_argument("--rate", type=int, default=96 * 1024, help="nginx limit_rate in bytes/s (0: none)")
+    options = parser.parse_args()
+    build = options.build_dir.resolve()
+    os.environ["KELVORA_BUILD_DIR"] = str(build)
+
+    url = urlsplit(paths.download_url(build))
+    if url.scheme != "https" or url.hostname != "localhost" or not url.port:
+        say(f"the build's download address {url.geturl()} is not on loopback; "
+            "configure it with -DKELVORA_DOWNLOAD_URL=https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe")
+        return 2
+    installer = paths.installer_exe()
+    standin = paths.standin_installer_exe()
+    uia_exe = paths.uia_exe()
+
+    work = build / "demo"
+    shutil.rmtree(work / "temp", ignore_errors=True)
+    (work / "temp").mkdir(parents=True)
+    shots = build / "screenshots"
+    launch_log = work / "standin-launch.txt"
+    launch_log.unlink(missing_ok=True)
+
+    interactive = bool(os.environ.get("DISPLAY"))
+    xvfb = None
+    if interactive:
+        display = os.environ["DISPLAY"]
+        say(f"using the X display {display}: answer the program's question yourself")
+    else:
+        xvfb, display = start_xvfb()
+        say(f"no DISPLAY: running on an Xvfb display of its own ({display}), answering OK through the helper")
+
+    wine = WineEnv(work / "prefix", display, xvfb, owns_prefix=True)
+    nginx = None
+    try:
+        wine._lock()
+        wine._ensure_server()
+        say(f"preparing the Wine prefix {wine.prefix}")
+        wine.prepare()
+        certs = make_certificates(work / "certs")
+        wine.trust_ca(certs.ca_cert, paths.trust_ca_exe())
+        say(f"test CA {certs.ca_cert} trusted inside the prefix only")
+        wine.set_temp(work / "temp")
+
+        root = work / "www"
+        shutil.rmtree(root, ignore_errors=True)
+        place_file(root, url.path, standin)
+        nginx = NginxServer(root, certs.localhost, work / "nginx", port=url.port,
+                            limit_rate=options.rate or None, lifetime=3600).start()
+        say(f"nginx serves the stand-in installer ({standin.stat().st_size} bytes) at {nginx.url(url.path)}")
+
+        program = wine.start(installer, extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
+        say(f"started {installer}")
+        if interactive:
+            program.wait(timeout=3600)
+        else:
+            run_headless(wine, Uia(wine, uia_exe), program, shots)
+        say(f"the program ended with exit code {program.popen.returncode}")
+
+        for request in nginx.requests():
+            say(f"server saw: {request.method} {request.target} -> {request.status}, "
+                f"Range {request.range or '-'}, {request.body_bytes_sent} bytes, User-Agent {request.user_agent!r}")
+        report_launch(launch_log, work / "temp")
+        return 0
+    finally:
+        if nginx is not None:
+            nginx.stop()
+        wine.close()
+
+
+def run_headless(wine: WineEnv, uia: Uia, program, shots: Path) -> None:
+    confirmation = uia.wait_dialog(image=IMAGE, timeout=60)
+    say(f"confirmation: {confirmation['title']!r}: {confirmation['text']!r}")
+    say(f"screenshot {take_screenshot(wine.display, 'demo', '1-confirmation', shots)}")
+    uia.press(IDOK, hwnd=confirmation["hwnd"])
+    try:
+        window = uia.wait_window(image=IMAGE, title="Kelvora Installation", timeout=30)
+        say(f"screenshot {take_screenshot(wine.display, 'demo', '2-window', shots)}")
+        time.sleep(1.0)  # the transfer is rate-limited: a second later the bar has moved
+        if program.running():
+            state = uia.windows(hwnd=window["hwnd"])
+            if state:
+                bar = next((c for c in state[0]["children"] if c["class"].lower() == "msctls_progress32"), None)
+                label = next((c["text"] for c in state[0]["children"] if c["class"].lower() == "static"), "")
+                if bar:
+                    say(f"progress: bar {bar['progress']['pos']} of {bar['progress']['max']}, label {label!r}")
+            say(f"screenshot {take_screenshot(wine.display, 'demo', '3-progress', shots)}")
+    except TimeoutError:
+        say("the window did not come up (the program may already have ended)")
+    try:
+        program.wait(timeout=600)
+    except subprocess.TimeoutExpired:
+        dialog = uia.dialog(image=IMAGE)
+        say(f"still running; dialog up: {dialog and dialog['title']!r} {dialog and dialog['text']!r}")
+        raise
+    say(f"screenshot {take_screenshot(wine.display, 'demo', '4-after', shots)}")
+
+
+def report_launch(launch_log: Path, temp: Path) -> None:
+    files = sorted(p.name for p in temp.iterdir())
+    say(f"temporary folder {temp}: {files or 'empty'}")
+    launches = read_launches(launch_log)
+    if not launches:
+        say("the stand-in installer was not launched (no launch recorded); until the download code is in, "
+            "the program's coordinator does nothing but end, and the demo ends after the window")
+        return
+    for launch in launches:
+        say("the stand-in installer was launched:")
+        for key in ("exe_path", "command_line", "working_directory", "show_window", "uses_show_window"):
+            say(f"  {key}: {launch[key]}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
