@@ -19,7 +19,6 @@ from bench.wine import WineEnv, windows_path
 USER_AGENT = "Kelvora-Installer/1.0"
 FILE_SIZE = 300_000
 SHORT_TIMEOUT_MS = 1500  # only the stall test; the product keeps 60000
-MODULE_LIFETIME_S = 900  # the servers shared by this file's tests last as long as ctest lets it run
 REDIRECT_BODY = b"redirect body\n"
 PLAIN_TARGET = b"plain target\n"
 PAC_SCRIPT = b'function FindProxyForURL(url, host) {\n  return "PROXY 127.0.0.1:3129; DIRECT";\n}\n'
@@ -144,26 +143,20 @@ def nginx(nginx_server, payload):
     return nginx_server({paths.DOWNLOAD_PATH: payload})
 
 
-@pytest.fixture(scope="module")
-def plain():
+@pytest.fixture
+def plain(https_server):
     """A plain-http server: the PAC script, and the target of a downgrading redirect."""
-    table = {"/proxy.pac": scenarios.serve_bytes(PAC_SCRIPT, ranges=False,
-                                                 content_type="application/x-ns-proxy-autoconfig"),
-             "/downgraded": scenarios.status(200, PLAIN_TARGET)}
-    with ScriptedServer(None, scenarios.routes(table), lifetime=MODULE_LIFETIME_S) as server:
-        yield server
+    server, table = routed_server(https_server, tls=False)
+    table["/proxy.pac"] = scenarios.serve_bytes(PAC_SCRIPT, ranges=False,
+                                                content_type="application/x-ns-proxy-autoconfig")
+    table["/downgraded"] = scenarios.status(200, PLAIN_TARGET)
+    return server
 
 
-@pytest.fixture(scope="module")
-def scripted(certs, plain):
-    """The HTTPS server of most tests, one for the module (its log grows across them)."""
-    s: dict[str, Handler] = {}
-    with ScriptedServer(certs.localhost, scenarios.routes(s), lifetime=MODULE_LIFETIME_S) as server:
-        add_scripted_routes(s, server, plain)
-        yield server
-
-
-def add_scripted_routes(s: dict[str, Handler], server: ScriptedServer, plain: ScriptedServer) -> None:
+@pytest.fixture
+def scripted(https_server, plain):
+    """The HTTPS server of most tests; redirects, cookies, lengths, statuses and failures by path."""
+    server, s = routed_server(https_server)
     final = scenarios.status(206, b"final body\n")
     s["/plain"] = scenarios.status(200, b"hello\n")
     s["/redirect/absolute"] = redirect_to(server.url("/final/absolute"))
@@ -195,6 +188,7 @@ def add_scripted_routes(s: dict[str, Handler], server: ScriptedServer, plain: Sc
         s[f"/status/{code}"] = scenarios.status(code, f"{code} page\n".encode(), headers)
     s["/stall"] = scenarios.stall_after(b"S" * 100_000, 1000, ranges=False)
     s["/reset"] = scenarios.reset_after_pause(b"R" * 100_000, 1000)
+    return server
 
 
 def sent_names(attempt: Attempt) -> list[str]:
