@@ -163,6 +163,8 @@ def https_server(certs):
     yield make
     for server in servers:
         server.stop()
+    errors = [error for server in servers for error in server.handler_errors]
+    assert not errors, f"a server's handler failed: {errors}"
 
 
 @pytest.fixture

@@ -24,7 +24,7 @@ from .nginx import NginxServer, place_file
 from .screenshots import take_screenshot
 from .standin import read_launches
 from .uia import IDOK, Uia
-from .wine import WineEnv, start_xvfb, windows_path
+from .wine import WineEnv, windows_path
 
 IMAGE = "Kelvora_Installer.exe"
 
@@ -58,21 +58,14 @@ def main() -> int:
     launch_log.unlink(missing_ok=True)
 
     interactive = bool(os.environ.get("DISPLAY"))
-    xvfb = None
     if interactive:
-        display = os.environ["DISPLAY"]
-        say(f"using the X display {display}: answer the program's question yourself")
+        say(f"using the X display {os.environ['DISPLAY']}: answer the program's question yourself")
     else:
-        xvfb, display = start_xvfb()
-        say(f"no DISPLAY: running on an Xvfb display of its own ({display}), answering OK through the helper")
-
-    wine = WineEnv(work / "prefix", display, xvfb, owns_prefix=True)
+        say("no DISPLAY: running on an Xvfb display of its own, answering OK through the helper")
+    say(f"preparing the Wine prefix {work / 'prefix'}")
+    wine = WineEnv.open(work, prefix=work / "prefix", display=os.environ.get("DISPLAY") or None)
     nginx = None
     try:
-        wine._lock()
-        wine._ensure_server()
-        say(f"preparing the Wine prefix {wine.prefix}")
-        wine.prepare()
         certs = make_certificates(work / "certs")
         wine.trust_ca(certs.ca_cert, paths.trust_ca_exe())
         say(f"test CA {certs.ca_cert} trusted inside the prefix only")

@@ -83,14 +83,20 @@ class WineEnv:
     # ----- making and stopping -------------------------------------------------------------
 
     @classmethod
-    def open(cls, scratch: Path) -> "WineEnv":
-        """Reuse the prefix and display of the surrounding test run, or make our own under scratch."""
-        if os.environ.get("WINEPREFIX") and os.environ.get("DISPLAY"):
-            env = cls(Path(os.environ["WINEPREFIX"]), os.environ["DISPLAY"], None, owns_prefix=False)
-        else:
+    def open(cls, scratch: Path, *, prefix: Path | None = None, display: str | None = None) -> "WineEnv":
+        """Without arguments: reuse the prefix and display of the surrounding
+        test run, or make our own (prefix under scratch, an Xvfb display).
+        prefix/display name them explicitly; display None then means our own Xvfb."""
+        owns_prefix = True
+        if prefix is None and display is None and os.environ.get("WINEPREFIX") and os.environ.get("DISPLAY"):
+            prefix, display, owns_prefix = Path(os.environ["WINEPREFIX"]), os.environ["DISPLAY"], False
+        elif prefix is None:
+            owns_prefix = not os.environ.get("WINEPREFIX")
             prefix = Path(os.environ.get("WINEPREFIX") or scratch / "e2e-prefix")
+        xvfb = None
+        if display is None:
             xvfb, display = start_xvfb()
-            env = cls(prefix, display, xvfb, owns_prefix=not os.environ.get("WINEPREFIX"))
+        env = cls(Path(prefix), display, xvfb, owns_prefix=owns_prefix)
         try:
             env._lock()
             env._ensure_server()
