@@ -83,8 +83,21 @@ BOOL CALLBACK DisableOtherWindow(HWND window, LPARAM context) {
   return TRUE;
 }
 
+// Esc reaches a task dialog as WM_COMMAND IDCANCEL; some implementations
+// ignore it when the dialog has only custom buttons, although cancellation is
+// allowed. It is answered here as the "OK" button, which it equals.
+LRESULT CALLBACK CancelAsOk(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
+    ::SendMessageW(dialog, TDM_CLICK_BUTTON, 1, 0);
+    return 0;
+  }
+  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(dialog, CancelAsOk, 1);
+  return ::DefSubclassProc(dialog, message, wparam, lparam);
+}
+
 HRESULT CALLBACK CentrePlainMessage(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR parent) {
   if (notification == TDN_CREATED) {
+    ::SetWindowSubclass(dialog, CancelAsOk, 1, 0);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof(monitor);
     RECT box{};

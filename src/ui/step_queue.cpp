@@ -15,8 +15,8 @@ void StepQueue::Run(const Step& step) {
     step();
     return;
   }
-  // One signal per waiting thread, reused for every hand-over it makes.
-  thread_local ThreadSignal done;
+  // A signal per hand-over: cheap (one event), and nothing outlives the call.
+  ThreadSignal done;
   std::exception_ptr error;
   {
     std::lock_guard lock(mutex_);

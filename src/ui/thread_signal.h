@@ -1,6 +1,5 @@
 #pragma once
-// A one-shot wake-up for a thread that waits for a UI-thread step. Each waiting
-// thread owns one (thread_local) and reuses it for every hand-over; on Windows
+// A one-shot wake-up for a thread that waits for a UI-thread step; on Windows
 // it is an auto-reset event, the cheapest wait the platform offers.
 
 #include <memory>
