@@ -1,0 +1,293 @@
+"""The whole download run of the real Kelvora_Installer.exe under Wine, against
+servers standing in for the vendor on the built-in address: consent, the size
+request, the transfer with bar and speed, the launch of the installer through
+the shell, and every way a run can fail, each ending in order."""
+
+from __future__ import annotations
+
+import os
+import re
+import time
+from pathlib import Path
+
+import pytest
+
+from bench import scenarios
+from bench.standin import read_launches
+from bench.uia import label_text, progress_bar
+from bench.wine import windows_path
+
+TITLE = "Kelvora Installation"
+MESSAGE_TITLE = "Kelvora_installer"
+FAILED = "Download fehlgeschlagen"
+TARGET = "Kelvora_Install.exe"
+
+
+@pytest.fixture(scope="module")
+def installer_bytes(standin_exe) -> bytes:
+    """The stand-in installer, padded to several megabytes (a PE file runs with
+    data appended), with a pattern that shows any misplaced byte."""
+    padding = bytes((i * 7 + i // 251) & 0xFF for i in range(5 * 1024 * 1024 + 12345))
+    return Path(standin_exe).read_bytes() + padding
+
+
+@pytest.fixture
+def launch_log(temp_folder) -> Path:
+    log = temp_folder.parent / f"{temp_folder.name}-launches.jsonl"
+    log.unlink(missing_ok=True)
+    return log
+
+
+@pytest.fixture
+def run_installer(programs, uia, installer_exe, launch_log):
+    """Starts the program, answers the question with OK, returns the process."""
+
+    def run():
+        process = programs(installer_exe, extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
+        uia.wait_dialog(timeout=30, title="Bestätigen")
+        uia.press(1, dialog=True, title="Bestätigen")
+        return process
+
+    return run
+
+
+def dismiss_failure_message(uia, process) -> dict:
+    """Waits for the plain message, checks it, presses OK and waits for the program's end."""
+    message = uia.wait_dialog(timeout=90, title=MESSAGE_TITLE)
+    assert message["text"] == FAILED
+    assert [button["text"] for button in message["buttons"]] == ["OK"]
+    uia.press(1, dialog=True, title=MESSAGE_TITLE)
+    process.wait(timeout=30)
+    return message
+
+
+def files_in(folder: Path) -> list[str]:
+    return sorted(path.name for path in folder.iterdir())
+
+
+# ----- a complete run ---------------------------------------------------------------------------
+
+def test_complete_download_is_launched_and_the_program_ends(vendor_nginx, installer_bytes, run_installer,
+                                                            temp_folder, launch_log, vendor_address):
+    server = vendor_nginx(installer_bytes)
+    process = run_installer()
+    process.wait(timeout=120)
+
+    target = temp_folder / TARGET
+    assert files_in(temp_folder) == [TARGET]  # no working file left behind
+    assert target.read_bytes() == installer_bytes
+
+    # The shell started the downloaded file: quoted path, shown normally.
+    launches = read_launches(launch_log)
+    assert len(launches) == 1
+    assert launches[0]["command_line"].startswith(f'"{windows_path(target)}"')
+    assert launches[0]["show_window"] == 1
+
+    head, get = server.requests()
+    assert (head.method, head.target, head.range) == ("HEAD", vendor_address[2], None)
+    assert (get.method, get.status, get.range) == ("GET", 206, f"bytes=0-{len(installer_bytes) - 1}")
+    assert get.body_bytes_sent == len(installer_bytes)
+    for request in (head, get):
+        assert request.user_agent and request.accept is None and request.accept_encoding is None
+
+
+def test_progress_shows_zero_then_speed_and_a_growing_bar(vendor_server, installer_bytes, run_installer, uia,
+                                                          temp_folder, screenshot):
+    size = len(installer_bytes)
+    slow = scenarios.serve_bytes(installer_bytes, rate=2_000_000)
+
+    def delayed_get(exchange):
+        exchange.hold(2.0)  # the first byte comes late: "0 KB/s" is on show meanwhile
+        slow(exchange)
+
+    server = vendor_server(scenarios.by_method({"HEAD": scenarios.serve_bytes(installer_bytes), "GET": delayed_get}))
+    process = run_installer()
+
+    seen = []
+    deadline = time.monotonic() + 60
+    while process.running() and time.monotonic() < deadline:
+        windows = uia.windows(title=TITLE)
+        if windows:
+            bar = progress_bar(windows[0])["progress"]
+            seen.append((label_text(windows[0]), bar["min"], bar["max"], bar["pos"]))
+            if len(seen) in (2, 8):
+                screenshot(f"progress-{len(seen)}")
+        time.sleep(0.25)
+    process.wait(timeout=60)
+
+    set_up = [row for row in seen if row[0] == "0 KB/s"]
+    assert set_up and set_up[0][1:] == (0, size, 0)
+    running = [row for row in seen if row[0].startswith("Download: ")]
+    assert running, seen
+    for text, _, maximum, _ in running:
+        assert re.fullmatch(r"Download: \d+ KB/s", text) and maximum == size
+    speeds = [int(text.split()[1]) for text, *_ in running]
+    assert any(500 <= speed <= 4000 for speed in speeds), speeds  # about 2 MB/s
+    positions = [row[3] for row in running]
+    assert positions == sorted(positions) and positions[-1] > positions[0]
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert [request.method for request in server.requests] == ["HEAD", "GET"]
+
+
+def test_installer_in_a_folder_outside_the_ansi_code_page_is_launched(vendor_nginx, installer_bytes, screenshot,
+                                                                       run_installer, settings, work_dir,
+                                                                       launch_log):
+    folder = work_dir / "temp" / "Пользователь Ärger"
+    folder.mkdir(parents=True, exist_ok=True)
+    for leftover in folder.iterdir():
+        leftover.unlink()
+    settings.temp(folder)
+    vendor_nginx(installer_bytes)
+    run_installer().wait(timeout=120)
+    assert (folder / TARGET).read_bytes() == installer_bytes
+    launches = read_launches(launch_log)
+    assert len(launches) == 1 and "Пользователь Ärger" in launches[0]["exe_path"]
+
+
+# ----- what the server says ---------------------------------------------------------------------
+
+def _no_length(data: bytes):
+    """HEAD without Content-Length; the GET body ends with the connection."""
+    return scenarios.content_length(data, "missing")
+
+
+def _redirected(data: bytes):
+    return scenarios.routes({"/fileadmin/files/kelvora/Kelvora_Install.exe": scenarios.redirect("/moved/here.exe"),
+                             "/moved/here.exe": scenarios.serve_bytes(data)})
+
+
+@pytest.mark.parametrize("name, scenario", [
+    ("no Content-Length", _no_length),
+    ("redirected", _redirected),
+    ("chunked", lambda data: scenarios.by_method({"HEAD": _no_length(data), "GET": scenarios.chunked(data)})),
+])
+def test_downloads_that_complete(name, scenario, vendor_server, installer_bytes, run_installer, temp_folder,
+                                 launch_log):
+    vendor_server(scenario(installer_bytes))
+    run_installer().wait(timeout=120)
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert len(read_launches(launch_log)) == 1
+
+
+def _short_body(data: bytes):
+    return scenarios.serve_bytes(data, close_after=len(data) - 1000)
+
+
+def _long_body(data: bytes):
+    """The size request announces less than the transfer then delivers."""
+    return scenarios.by_method({"HEAD": scenarios.serve_bytes(data[:-1000]),
+                                "GET": scenarios.serve_bytes(data, ranges=False)})
+
+
+def _reset(data: bytes):
+    return scenarios.serve_bytes(data, reset_after=100_000)
+
+
+@pytest.mark.parametrize("name, scenario", [
+    ("404", lambda data: scenarios.status(404, b"<html>not found</html>")),
+    ("500", lambda data: scenarios.status(500, b"<html>server error</html>")),
+    ("404 to the transfer only", lambda data: scenarios.by_method(
+        {"HEAD": scenarios.serve_bytes(data), "GET": scenarios.status(404, b"gone")})),
+    ("short body", _short_body),
+    ("long body", _long_body),
+    ("reset in mid-body", _reset),
+    ("zero-length resource", lambda data: scenarios.serve_bytes(b"")),
+    ("redirect without Location", lambda data: scenarios.redirect(None)),
+])
+def test_downloads_that_fail_launch_nothing(name, scenario, vendor_server, installer_bytes, run_installer, uia,
+                                            temp_folder, launch_log, screenshot):
+    vendor_server(scenario(installer_bytes))
+    process = run_installer()
+    uia.wait_dialog(timeout=90, title=MESSAGE_TITLE)
+    screenshot("message")
+    dismiss_failure_message(uia, process)
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+# ----- what is already there --------------------------------------------------------------------
+
+def test_server_down_and_no_earlier_file(run_installer, uia, temp_folder, launch_log):
+    process = run_installer()
+    dismiss_failure_message(uia, process)
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+def test_server_down_launches_the_file_an_earlier_run_completed(run_installer, installer_bytes, temp_folder,
+                                                                launch_log):
+    (temp_folder / TARGET).write_bytes(installer_bytes)
+    run_installer().wait(timeout=60)
+    assert len(read_launches(launch_log)) == 1
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+
+
+def test_earlier_file_is_replaced_only_by_a_complete_download(vendor_server, installer_bytes, run_installer, uia,
+                                                              temp_folder, launch_log):
+    (temp_folder / TARGET).write_bytes(b"MZ an earlier, different installer")
+    vendor_server(_short_body(installer_bytes))
+    dismiss_failure_message(uia, run_installer())
+    # The size request succeeded, so the earlier file is gone; the broken transfer left nothing.
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+def test_directory_in_the_way(vendor_nginx, installer_bytes, run_installer, uia, temp_folder, launch_log):
+    (temp_folder / TARGET).mkdir()
+    server = vendor_nginx(installer_bytes)
+    dismiss_failure_message(uia, run_installer())
+    assert (temp_folder / TARGET).is_dir()
+    assert [request.method for request in server.requests()] == ["HEAD"]
+    assert read_launches(launch_log) == []
+
+
+# ----- closing the window during a run ----------------------------------------------------------
+
+def test_close_during_the_size_request_waits_for_it(vendor_server, installer_bytes, run_installer, uia,
+                                                    temp_folder, launch_log, screenshot):
+    answer = scenarios.serve_bytes(installer_bytes)
+
+    def slow_head(exchange):
+        exchange.hold(4.0)
+        answer(exchange)
+
+    server = vendor_server(slow_head)
+    process = run_installer()
+    window = uia.wait_window(timeout=30, title=TITLE)
+    server.wait_for_requests(1, timeout=30)
+    uia.close(title=TITLE)
+    uia.close_box(title=TITLE)  # a second request changes nothing
+    time.sleep(1.0)
+    still = uia.windows(title=TITLE)
+    assert still and still[0]["hwnd"] == window["hwnd"] and still[0]["visible"]
+    assert label_text(still[0]) == "Label1"  # it answers: the helper reads it
+    screenshot("closing-during-size-request")
+    assert process.running()
+
+    dismiss_failure_message(uia, process)
+    assert [request.method for request in server.requests] == ["HEAD"]  # no transfer was started
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+def test_close_during_the_transfer_stops_it(vendor_server, installer_bytes, run_installer, uia, temp_folder,
+                                           launch_log, screenshot):
+    vendor_server(scenarios.serve_bytes(installer_bytes, rate=500_000))
+    process = run_installer()
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        windows = uia.windows(title=TITLE)
+        if windows and progress_bar(windows[0])["progress"]["pos"] > 0:
+            break
+        time.sleep(0.2)
+    else:
+        pytest.fail("the transfer did not start")
+    screenshot("before-close")
+    uia.close(title=TITLE)
+    uia.close(title=TITLE)
+    started = time.monotonic()
+    dismiss_failure_message(uia, process)
+    assert time.monotonic() - started < 30  # far less than the whole transfer would take
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
