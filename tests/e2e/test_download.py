@@ -61,6 +61,15 @@ def dismiss_failure_message(uia, process) -> dict:
     return message
 
 
+def wait_launches(log: Path, timeout: float = 20) -> list[dict]:
+    """The stand-in's records, once it has written one: the shell starts it
+    while the program is already ending."""
+    deadline = time.monotonic() + timeout
+    while not (launches := read_launches(log)) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return launches
+
+
 def files_in(folder: Path) -> list[str]:
     return sorted(path.name for path in folder.iterdir())
 
@@ -78,7 +87,7 @@ def test_complete_download_is_launched_and_the_program_ends(vendor_nginx, instal
     assert target.read_bytes() == installer_bytes
 
     # The shell started the downloaded file: quoted path, shown normally.
-    launches = read_launches(launch_log)
+    launches = wait_launches(launch_log)
     assert len(launches) == 1
     assert launches[0]["command_line"].startswith(f'"{windows_path(target)}"')
     assert launches[0]["show_window"] == 1
@@ -140,7 +149,7 @@ def test_installer_in_a_folder_outside_the_ansi_code_page_is_launched(vendor_ngi
     vendor_nginx(installer_bytes)
     run_installer().wait(timeout=120)
     assert (folder / TARGET).read_bytes() == installer_bytes
-    launches = read_launches(launch_log)
+    launches = wait_launches(launch_log)
     assert len(launches) == 1 and "Пользователь Ärger" in launches[0]["exe_path"]
 
 
@@ -167,7 +176,7 @@ def test_downloads_that_complete(name, scenario, vendor_server, installer_bytes,
     run_installer().wait(timeout=120)
     assert files_in(temp_folder) == [TARGET]
     assert (temp_folder / TARGET).read_bytes() == installer_bytes
-    assert len(read_launches(launch_log)) == 1
+    assert len(wait_launches(launch_log)) == 1
 
 
 def _short_body(data: bytes):
@@ -219,7 +228,7 @@ def test_server_down_launches_the_file_an_earlier_run_completed(run_installer, i
                                                                 launch_log):
     (temp_folder / TARGET).write_bytes(installer_bytes)
     run_installer().wait(timeout=60)
-    assert len(read_launches(launch_log)) == 1
+    assert len(wait_launches(launch_log)) == 1
     assert (temp_folder / TARGET).read_bytes() == installer_bytes
 
 
