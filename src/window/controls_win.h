@@ -43,6 +43,10 @@ class TProgressBar {
   void Show(bool changed);
   HWND handle_ = nullptr;
   ProgressBarModel model_;
+  // What the native control was last given.
+  double shown_minimum_ = -1;
+  double shown_maximum_ = -1;
+  std::int64_t shown_fill_ = -1;
 };
 
 }  // namespace kelvora
