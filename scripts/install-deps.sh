@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, as root. Quick when all is there.
+# Installs what building and testing need on Debian 12 (scripts/packages.txt),
+# as root. Quick when all is there.
 set -euo pipefail
-packages=(
-  cmake make g++ googletest              # native build and unit tests
-  g++-mingw-w64-x86-64 mingw-w64-tools   # the Windows cross build
-  wine64 xvfb xdotool imagemagick        # running and looking at the program
-  nginx-light openssl                    # the HTTPS test servers and their certificates
-  python3 python3-pytest                 # the end-to-end test harness
-)
+cd "$(dirname "$0")"
+mapfile -t packages < <(sed 's/#.*//' packages.txt | tr -s ' \t' '\n' | sed '/^$/d')
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

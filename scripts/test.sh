@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test, as root on Debian 12: installs what is missing, then
+# Runs every test, as root on Debian 12: installs what is missing and checks
+# that every command used comes from a package it installs, then
 #  1. the portable code's unit tests natively, under AddressSanitizer and
 #     UndefinedBehaviorSanitizer, and again under ThreadSanitizer;
 #  2. the Windows build (download address on loopback) under Wine with a
@@ -11,6 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 test_url="https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe"
 
 bash scripts/install-deps.sh
+bash scripts/check-deps.sh
 
 echo "== Native unit tests (ASan, UBSan)"
 cmake --preset native >/dev/null

@@ -18,7 +18,9 @@ def screenshot_dir() -> Path:
 def take_screenshot(display: str, test: str, state: str, folder: Path | None = None) -> Path:
     """Saves the whole screen of the display; returns the file's path."""
     safe = re.sub(r"[^A-Za-z0-9_.-]+", "_", f"{test}-{state}").strip("_")
-    path = (folder or screenshot_dir()) / f"{safe}.png"
+    folder = folder or screenshot_dir()
+    folder.mkdir(parents=True, exist_ok=True)
+    path = folder / f"{safe}.png"
     subprocess.run(["import", "-display", display, "-window", "root", str(path)], check=True, timeout=30,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     return path
