@@ -18,8 +18,9 @@ const UserProxyConfig& UserProxyConfiguration() {
   static UserProxyConfig config;
   std::lock_guard lock(guard);
   if (!read) {
+    const WinHttpApi* api = WinHttp();
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
-    if (::WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+    if (api && api->GetIEProxyConfigForCurrentUser(&ie)) {
       config.present = true;
       config.auto_detect = ie.fAutoDetect != FALSE;
       config.auto_config_url = TakeGlobalString(ie.lpszAutoConfigUrl);
@@ -31,8 +32,8 @@ const UserProxyConfig& UserProxyConfiguration() {
   return config;
 }
 
-ProxySetting FindProxyWithWinHttp(HINTERNET session, const std::wstring& url) {
-  auto ask = [session](const ProxyQuery& query) {
+ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, HINTERNET session, const std::wstring& url) {
+  auto ask = [&api, session](const ProxyQuery& query) {
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (query.script_url) {
       options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -44,7 +45,7 @@ ProxySetting FindProxyWithWinHttp(HINTERNET session, const std::wstring& url) {
     options.fAutoLogonIfChallenged = query.auto_logon ? TRUE : FALSE;
     WINHTTP_PROXY_INFO info = {};
     ProxyAnswer answer;
-    if (!::WinHttpGetProxyForUrl(session, query.url->c_str(), &options, &info)) {
+    if (!api.GetProxyForUrl(session, query.url->c_str(), &options, &info)) {
       answer.error = ::GetLastError();
       return answer;
     }

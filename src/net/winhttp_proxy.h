@@ -5,6 +5,7 @@
 #include <winhttp.h>
 
 #include "net/proxy_choice.h"
+#include "net/winhttp_api.h"
 
 namespace kelvora::net {
 
@@ -14,6 +15,6 @@ const UserProxyConfig& UserProxyConfiguration();
 
 // The proxy for `url`, asking WinHTTP with a script or by detection through
 // `session` when the configuration says so. The calling thread.
-ProxySetting FindProxyWithWinHttp(HINTERNET session, const std::wstring& url);
+ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, HINTERNET session, const std::wstring& url);
 
 }  // namespace kelvora::net

@@ -20,14 +20,14 @@ class WinHttpRequest : public TransportRequest {
     connection_.reset();
     std::wstring host = url.host;
     if (host.size() > 2 && host.front() == L'[') host = host.substr(1, host.size() - 2);
-    connection_.reset(::WinHttpConnect(transport_.session(), host.c_str(), url.port, 0));
+    connection_.reset(api().Connect(transport_.session(), host.c_str(), url.port, 0));
     if (!connection_) {
       error = ::GetLastError();
       return OpenFailure::Connect;
     }
     const std::wstring verb(method);
     const std::wstring object = url.PathAndQuery();
-    request_.reset(::WinHttpOpenRequest(connection_.get(), verb.c_str(), object.c_str(), nullptr,
+    request_.reset(api().OpenRequest(connection_.get(), verb.c_str(), object.c_str(), nullptr,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                         url.secure() ? WINHTTP_FLAG_SECURE : 0));
     if (!request_) {
@@ -38,9 +38,9 @@ class WinHttpRequest : public TransportRequest {
     // server that never sends headers keeps the request waiting on some stacks.
     const DWORD timeout = transport_.timeout_ms();
     DWORD receive_timeout = timeout;
-    if (!::WinHttpSetTimeouts(request_.get(), static_cast<int>(timeout), static_cast<int>(timeout),
+    if (!api().SetTimeouts(request_.get(), static_cast<int>(timeout), static_cast<int>(timeout),
                               static_cast<int>(timeout), static_cast<int>(timeout)) ||
-        !::WinHttpSetOption(request_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_timeout,
+        !api().SetOption(request_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_timeout,
                             sizeof(receive_timeout))) {
       error = ::GetLastError();
       return OpenFailure::Timeouts;
@@ -53,7 +53,7 @@ class WinHttpRequest : public TransportRequest {
     const DWORD flags = WINHTTP_ADDREQ_FLAG_ADD | (mode == HeaderMode::CoalesceWithComma
                                                        ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
                                                        : WINHTTP_ADDREQ_FLAG_REPLACE);
-    return ::WinHttpAddRequestHeaders(request_.get(), line.c_str(), static_cast<DWORD>(line.size()), flags)
+    return api().AddRequestHeaders(request_.get(), line.c_str(), static_cast<DWORD>(line.size()), flags)
                ? 0
                : ::GetLastError();
   }
@@ -64,9 +64,9 @@ class WinHttpRequest : public TransportRequest {
 
   void PrepareAttempt(const ProxySetting& proxy) override {
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
-    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    api().SetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
     DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
+    api().SetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
     if (!proxy.proxy.empty()) {
       std::wstring name = proxy.proxy;
       std::wstring bypass = proxy.bypass;
@@ -74,29 +74,29 @@ class WinHttpRequest : public TransportRequest {
       info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
       info.lpszProxy = name.data();
       info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
-      ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_PROXY, &info, sizeof(info));
+      api().SetOption(request_.get(), WINHTTP_OPTION_PROXY, &info, sizeof(info));
     }
   }
 
   void DisableRedirectsAndCookies() override {
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
-    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+    api().SetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
     feature = WINHTTP_DISABLE_COOKIES;
-    ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+    api().SetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
   }
 
   std::uint32_t Send() override {
-    return ::WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
+    return api().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
                ? 0
                : ::GetLastError();
   }
 
   std::uint32_t ReceiveResponse() override {
-    return ::WinHttpReceiveResponse(request_.get(), nullptr) ? 0 : ::GetLastError();
+    return api().ReceiveResponse(request_.get(), nullptr) ? 0 : ::GetLastError();
   }
 
   std::uint32_t DeclareNoClientCertificate() override {
-    return ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)
+    return api().SetOption(request_.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)
                ? 0
                : ::GetLastError();
   }
@@ -104,7 +104,7 @@ class WinHttpRequest : public TransportRequest {
   std::uint32_t QueryStatus(std::int32_t& status) override {
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (!::WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!api().QueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX))
       return ::GetLastError();
     status = static_cast<std::int32_t>(value);
@@ -117,14 +117,14 @@ class WinHttpRequest : public TransportRequest {
 
   std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request_.get(), &available)) return ::GetLastError();
+    if (!api().QueryDataAvailable(request_.get(), &available)) return ::GetLastError();
     bytes = available;
     return 0;
   }
 
   std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
     DWORD count = 0;
-    if (!::WinHttpReadData(request_.get(), buffer, size, &count)) return ::GetLastError();
+    if (!api().ReadData(request_.get(), buffer, size, &count)) return ::GetLastError();
     read = count;
     return 0;
   }
@@ -132,14 +132,15 @@ class WinHttpRequest : public TransportRequest {
   WinHttpTransport& transport() { return transport_; }
 
  private:
+  const WinHttpApi& api() const { return transport_.api(); }
   std::uint32_t QueryRaw(DWORD level, std::wstring& raw) {
     DWORD size = 0;
-    ::WinHttpQueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+    api().QueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
                           WINHTTP_NO_HEADER_INDEX);
     const DWORD error = ::GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER) return error ? error : ERROR_WINHTTP_HEADER_NOT_FOUND;
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
-    if (!::WinHttpQueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
+    if (!api().QueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
                                WINHTTP_NO_HEADER_INDEX))
       return ::GetLastError();
     raw.assign(buffer.data(), size / sizeof(wchar_t));
@@ -160,21 +161,23 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport(DWORD timeout_ms)
-    : timeout_ms_(timeout_ms),
-      session_(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
+WinHttpTransport::WinHttpTransport(DWORD timeout_ms) : api_(WinHttp()), timeout_ms_(timeout_ms) {
+  // Without System32's WinHTTP there is no session to be had.
+  if (api_)
+    session_.reset(api_->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
-  ::WinHttpSetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  api_->SetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 }
 
 std::unique_ptr<TransportRequest> WinHttpTransport::NewRequest() { return std::make_unique<WinHttpRequest>(*this); }
 
-ProxySetting WinHttpTransport::FindProxy(const Url& url) { return FindProxyWithWinHttp(session_.get(), url.ToString()); }
+ProxySetting WinHttpTransport::FindProxy(const Url& url) {
+  return FindProxyWithWinHttp(*api_, session_.get(), url.ToString());
+}
 
 std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
   // WinHTTP's numbers live in its own message table; others in the system's.
-  static const HMODULE winhttp = ::GetModuleHandleW(L"winhttp.dll");
-  std::wstring text = winhttp ? SystemErrorText(error, winhttp) : std::wstring();
+  std::wstring text = SystemErrorText(error, api_->module);
   if (text.empty()) text = SystemErrorText(error);
   return text;
 }

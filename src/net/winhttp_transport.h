@@ -7,9 +7,9 @@
 #include <atomic>
 #include <memory>
 
-#include "common/win32_handles.h"
 #include "net/http_client.h"
 #include "net/transport.h"
+#include "net/winhttp_api.h"
 
 namespace kelvora::net {
 
@@ -19,7 +19,8 @@ class WinHttpTransport : public Transport {
 
   // Opens the session (no proxy of its own, empty agent: the agent goes as an
   // explicit header). Throws HttpError(Client, "Fehler beim Abrufen des
-  // Sitzungs-Handle") when it cannot be opened. The product always uses the
+  // Sitzungs-Handle") when it cannot be opened, System32's WinHTTP missing
+  // included. The product always uses the
   // default timeouts; only test tools pass a shorter one.
   explicit WinHttpTransport(DWORD timeout_ms = kTimeoutMs);
 
@@ -29,11 +30,13 @@ class WinHttpTransport : public Transport {
   std::uint32_t SecureFailures() override { return secure_failures_.load(); }
   void ClearSecureFailures() override { secure_failures_ = 0; }
 
+  const WinHttpApi& api() const { return *api_; }
   HINTERNET session() const { return session_.get(); }
   DWORD timeout_ms() const { return timeout_ms_; }
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
  private:
+  const WinHttpApi* api_;
   DWORD timeout_ms_;
   unique_hinternet session_;
   std::atomic<std::uint32_t> secure_failures_{0};

@@ -5,14 +5,17 @@ the shell, and every way a run can fail, each ending in order."""
 
 from __future__ import annotations
 
+import contextlib
 import os
 import re
+import shutil
+import subprocess
 import time
 from pathlib import Path
 
 import pytest
 
-from bench import scenarios
+from bench import paths, scenarios
 from bench.standin import read_launches
 from bench.uia import label_text, progress_bar
 from bench.wine import windows_path
@@ -300,3 +303,52 @@ def test_close_during_the_transfer_stops_it(vendor_server, installer_bytes, run_
     assert time.monotonic() - started < 30  # far less than the whole transfer would take
     assert files_in(temp_folder) == []
     assert read_launches(launch_log) == []
+
+
+# ----- DLLs beside the program ------------------------------------------------------------------
+
+# Named like DLLs the program loads once it runs and that are not among the system's known DLLs (those always
+# come from System32): WinHTTP, and what WinHTTP loads with it or by full path.
+PLANTED_DLLS = ("winhttp", "jsproxy", "kerberos", "netapi32", "msv1_0", "schannel", "rsaenh")
+# Left out, because Wine's own built-in DLLs load them by the process's first search path whatever the program
+# does: before the program's first line (comctl32 loads uxtheme; version, zlib1, ucrtbase, sechost, win32u,
+# shcore with the imports), and later as imports its built-ins resolve lazily, which in Wine 8 ignore the
+# restricted search (msimg32 for the UI; dnsapi, iphlpapi, dhcpcsvc, bcrypt, crypt32, secur32 for WinHTTP).
+# On Windows the restricted search covers those too.
+
+
+def recorded_loads(folder: Path) -> list[str]:
+    return sorted(path.name.split(".")[0].lower() for path in folder.iterdir())
+
+
+def test_no_dll_planted_beside_the_program_is_loaded(vendor_nginx, installer_bytes, programs, uia, wine, work_dir,
+                                                      installer_exe, temp_folder, launch_log):
+    # A Downloads folder where somebody dropped recording DLLs; Wine is told to prefer a DLL beside the exe to its
+    # own, as Windows' search order does for DLLs that are not known DLLs.
+    downloads = work_dir / "downloads-with-planted-dlls"
+    records = work_dir / "dll-records"
+    for folder in (downloads, records):
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+    for name in PLANTED_DLLS:
+        shutil.copyfile(paths.dll_recorder(), downloads / f"{name}.dll")
+    env = {"WINEDLLOVERRIDES": f"mscoree,mshtml=;{','.join(PLANTED_DLLS)}=n,b",
+           "KELVORA_DLL_RECORDS": windows_path(records), "KELVORA_STANDIN_LOG": windows_path(launch_log)}
+
+    # The control: a program that loads them by their bare names runs every one of them.
+    probe = shutil.copy(paths.dll_probe_exe(), downloads)
+    wine.run([str(probe), *PLANTED_DLLS], extra_env=env, check=False)
+    assert recorded_loads(records) == sorted(PLANTED_DLLS)
+    for record in records.iterdir():
+        record.unlink()
+
+    vendor_nginx(installer_bytes)
+    process = programs(shutil.copy(installer_exe, downloads), extra_env=env)
+    uia.wait_dialog(timeout=30, title="Bestätigen")
+    uia.press(1, dialog=True, title="Bestätigen")
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        process.wait(timeout=120)
+    assert recorded_loads(records) == []
+    assert not process.running()
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert len(wait_launches(launch_log)) == 1

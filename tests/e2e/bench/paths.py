@@ -70,6 +70,14 @@ def trust_ca_exe() -> Path:
     return find_build_output("kelvora_trust_ca.exe")
 
 
+def dll_recorder() -> Path:
+    return find_build_output("kelvora_dll_recorder.dll")
+
+
+def dll_probe_exe() -> Path:
+    return find_build_output("kelvora_dll_probe.exe")
+
+
 def cmake_cache_value(name: str, build: Path | None = None) -> str | None:
     cache = (build or build_dir()) / "CMakeCache.txt"
     pattern = re.compile(rf"^{re.escape(name)}(?::[A-Z]+)?=(.*)$")
