@@ -109,8 +109,10 @@ class Uia:
     # ----- looking -------------------------------------------------------------------------
 
     def windows(self, **filters) -> list[dict]:
-        """Top-level windows (all, or those matching the filters) with their child controls."""
-        return self._call(["windows", *_filters(**filters)])["windows"]
+        """Top-level windows (all, or those matching the filters) with their child controls.
+        A window destroyed while the helper read it comes back with an empty class and
+        is left out: it is gone, not a window without controls."""
+        return [window for window in self._call(["windows", *_filters(**filters)])["windows"] if window["class"]]
 
     def screen(self) -> dict:
         """width, height, dpi, work_area, foreground."""
