@@ -18,6 +18,7 @@ commands=(
   import                                   # tests/e2e/bench/screenshots.py
   nginx                                    # tests/e2e/bench/nginx.py
   openssl                                  # tests/e2e/bench/certs.py, wine.py
+  osslsigncode                             # tests/e2e/bench/signing.py
   timeout realpath seq                     # the bench and the scripts
   /usr/bin/python3                         # tests/CMakeLists.txt, scripts/demo.sh (by this path)
 )

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/download_address.h"
+#include "app/installer_publisher.h"
 #include "net/winhttp_transport.h"
 #include "shell/file_exists.h"
 #include "shell/launch_program.h"
@@ -16,6 +17,7 @@
 #include "window/FDownloadDemo.h"
 #include "window/download_thread_win.h"
 #include "window/progress_text.h"
+#include "window/publisher_check_win.h"
 #include "window/target_path.h"
 #include "window/temp_folder.h"
 #include "window/transfer_check.h"
@@ -109,9 +111,13 @@ void TFormKelvoraInstaller::SampleDownload() {
   // Final steps, however the run went.
   client.reset();
   if (!state.held_file && !state.LWorkingName.empty()) DiscardFile(state.LWorkingName);
+  // Checked here rather than in the completion step: hashing the whole file
+  // must not stall the window. A rejected file is gone, and even a file that
+  // turns up at the path afterwards is not launched.
+  const bool accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
   try {
-    RunOnUiThread([this, &state] {
-      if (FileExists(state.LFileName))
+    RunOnUiThread([this, &state, accepted] {
+      if (accepted && FileExists(state.LFileName))
         LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
       else
         ui::ShowPlainMessage(application_.Handle(), L"Download fehlgeschlagen");

@@ -73,6 +73,11 @@ def vendor_address(download_url):
 
 @pytest.fixture(scope="session")
 def installer_exe() -> Path:
+    """The program as built with no publisher to check: the tests serve it an
+    unsigned stand-in and expect that to be launched."""
+    publisher = paths.installer_publisher()
+    assert not publisher, (f"this build's Kelvora_Installer.exe launches only installers signed by {publisher!r}; "
+                           "configure it with -DKELVORA_INSTALLER_PUBLISHER= for the tests")
     return paths.installer_exe()
 
 

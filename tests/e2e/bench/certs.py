@@ -1,9 +1,10 @@
-"""A test CA and server certificates, made with the openssl CLI into the build
-tree. Only the Wine prefix is ever told to trust the CA."""
+"""A test CA, server certificates and code-signing certificates, made with the
+openssl CLI into the build tree. Only the Wine prefix is ever told to trust the CA."""
 
 from __future__ import annotations
 
 import fcntl
+import hashlib
 import subprocess
 from dataclasses import dataclass
 from pathlib import Path
@@ -91,3 +92,27 @@ def make_certificates(folder: Path) -> Certificates:
             _issue(folder, "other-ca", "untrusted", "localhost")
             done.write_text("ok\n")
     return result
+
+
+def code_signing_certificate(folder: Path, common_name: str, organisation: str = "") -> KeyPair:
+    """A code-signing certificate (extendedKeyUsage=codeSigning) issued by the
+    test CA to the subject CN=common_name (and O=organisation when given); made
+    once per subject and reused afterwards."""
+    ca = make_certificates(folder)
+    subject = "".join(f"/{key}={value}" for key, value in (("O", organisation), ("CN", common_name)) if value)
+    name = "codesign-" + hashlib.sha256(subject.encode("utf-8")).hexdigest()[:16]
+    pair = KeyPair(folder / f"{name}.pem", folder / f"{name}.key")
+    with open(folder / ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not pair.cert.exists():
+            (folder / f"{name}.ext").write_text(
+                "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n"
+                "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n")
+            _openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-utf8", "-subj", subject,
+                     "-keyout", pair.key.name, "-out", f"{name}.csr", cwd=folder)
+            # x509 rather than ca: the subject stays exactly as asked for.
+            _openssl("x509", "-req", "-in", f"{name}.csr", "-CA", ca.ca_cert.name, "-CAkey", "ca.key",
+                     "-set_serial", str(int(name[9:], 16)), "-days", "3650", "-sha256",
+                     "-extfile", f"{name}.ext", "-out", f"{name}.tmp", cwd=folder)
+            (folder / f"{name}.tmp").rename(pair.cert)
+    return pair

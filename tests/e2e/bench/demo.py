@@ -1,5 +1,7 @@
 """The demo behind scripts/demo.sh: the built program against nginx on the
-built-in loopback address, serving the stand-in installer.
+built-in loopback address, serving the stand-in installer. When the build
+names a publisher (KELVORA_INSTALLER_PUBLISHER), the stand-in is served signed
+with a test code-signing certificate issued to that publisher by the test CA.
 
     python3 -m bench.demo BUILD_DIR      (from tests/e2e)
 
@@ -19,9 +21,10 @@ from pathlib import Path
 from urllib.parse import urlsplit
 
 from . import paths
-from .certs import make_certificates
+from .certs import code_signing_certificate, make_certificates
 from .nginx import NginxServer, place_file
 from .screenshots import take_screenshot
+from .signing import sign
 from .standin import read_launches
 from .uia import IDOK, Uia
 from .wine import WineEnv, windows_path
@@ -73,10 +76,19 @@ def main() -> int:
 
         root = work / "www"
         shutil.rmtree(root, ignore_errors=True)
-        place_file(root, url.path, standin)
+        served = standin
+        publisher = paths.installer_publisher(build)
+        if publisher:
+            signer = code_signing_certificate(work / "certs", publisher)
+            served = sign(standin, signer, certs.ca_cert, work / "signed-standin.exe")
+            say(f"this build launches only an installer signed by {publisher!r}: the stand-in is served signed "
+                f"with the test certificate {signer.cert} (CN={publisher}, issued by the test CA)")
+        else:
+            say("this build checks no publisher (KELVORA_INSTALLER_PUBLISHER is empty): the stand-in is served unsigned")
+        place_file(root, url.path, served)
         nginx = NginxServer(root, certs.localhost, work / "nginx", port=url.port,
                             limit_rate=options.rate or None, lifetime=3600).start()
-        say(f"nginx serves the stand-in installer ({standin.stat().st_size} bytes) at {nginx.url(url.path)}")
+        say(f"nginx serves the stand-in installer ({served.stat().st_size} bytes) at {nginx.url(url.path)}")
 
         program = wine.start(installer, extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
         say(f"started {installer}")

@@ -13,7 +13,9 @@ VENDOR_PORT = 48443
 DOWNLOAD_PATH = "/fileadmin/files/kelvora/Kelvora_Install.exe"
 INSTALLER_FILE_NAME = "Kelvora_Install.exe"
 
-_SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices"}
+# publisher_check holds a second Kelvora_Installer.exe (publisher_check_installer_exe).
+_SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices",
+                 "publisher_check"}
 
 
 def source_dir() -> Path:
@@ -52,6 +54,14 @@ def find_build_output(file_name: str) -> Path:
 
 def installer_exe() -> Path:
     return find_build_output("Kelvora_Installer.exe")
+
+
+def publisher_check_installer_exe() -> Path:
+    """The program built to start only an installer signed by checked_publisher()."""
+    path = build_dir() / "tests" / "publisher_check" / "Kelvora_Installer.exe"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} not found; was the windows build made?")
+    return path
 
 
 def test_installer_exe() -> Path:
@@ -93,4 +103,17 @@ def download_url(build: Path | None = None) -> str:
     value = cmake_cache_value("KELVORA_DOWNLOAD_URL", build)
     if not value:
         raise RuntimeError("KELVORA_DOWNLOAD_URL not found in CMakeCache.txt")
+    return value
+
+
+def installer_publisher(build: Path | None = None) -> str:
+    """The publisher Kelvora_Installer.exe demands a signature of; empty: none."""
+    return cmake_cache_value("KELVORA_INSTALLER_PUBLISHER", build) or ""
+
+
+def checked_publisher(build: Path | None = None) -> str:
+    """The publisher the publisher-checking test build demands a signature of."""
+    value = cmake_cache_value("KELVORA_TEST_PUBLISHER", build)
+    if not value:
+        raise RuntimeError("KELVORA_TEST_PUBLISHER not found in CMakeCache.txt")
     return value
