@@ -1,7 +1,7 @@
 """A Wine prefix and an X display for the tests, and Windows programs run in them.
 
-The full test run (scripts/with-wine.sh) makes one prefix and one Xvfb display
-and passes them in WINEPREFIX and DISPLAY; a pytest run on its own makes a
+The full test run (scripts/with-wine.sh, through bench.with_wine) makes one
+prefix and one Xvfb display and passes them in WINEPREFIX and DISPLAY; a pytest run on its own makes a
 prefix under the build tree and an Xvfb display of its own and stops both when
 it ends."""
 
@@ -11,6 +11,7 @@ import contextlib
 import fcntl
 import hashlib
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -259,28 +260,36 @@ class WineEnv:
         mark.write_text(str(ca_pem) + "\n")
 
 
-def _free_display() -> int:
-    for number in range(150, 250):
-        if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
-            return number
-    raise RuntimeError("no free X display number")
-
-
 def start_xvfb(width: int = 1280, height: int = 1024) -> tuple[subprocess.Popen, str]:
-    """An Xvfb display of our own, bounded in lifetime; returns (process, ':N')."""
+    """An Xvfb display of our own, bounded in lifetime; returns (process, ':N').
+    Xvfb picks a free display number itself and writes it to -displayfd once it
+    accepts connections, so there is no scan for a free number and no polling."""
     if not shutil.which("Xvfb"):
         raise RuntimeError("Xvfb is not installed")
-    for _ in range(10):
-        number = _free_display()
-        process = subprocess.Popen(["timeout", str(_XVFB_LIFETIME_S), "Xvfb", f":{number}", "-screen", "0",
-                                    f"{width}x{height}x24", "-nolisten", "tcp"],
+    read_end, write_end = os.pipe()
+    try:
+        process = subprocess.Popen(["timeout", str(_XVFB_LIFETIME_S), "Xvfb", "-displayfd", str(write_end),
+                                    "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                   preexec_fn=die_with_parent)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and process.poll() is None:
-            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                return process, f":{number}"
-            time.sleep(0.02)
+                                   pass_fds=(write_end,), preexec_fn=die_with_parent)
+        os.close(write_end)
+        write_end = -1
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:  # Xvfb ended without a display
+                break
+            number += chunk
+        if number.strip().isdigit():
+            return process, f":{int(number)}"
         process.kill()
         process.wait()
-    raise RuntimeError("Xvfb did not start")
+        raise RuntimeError("Xvfb did not start")
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
