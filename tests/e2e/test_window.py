@@ -210,7 +210,6 @@ def test_plain_message_is_modal_and_centred(mode, dismissal, uia, programs, test
     screenshot("plain-message")
 
     watcher = uia.watch(image=TEST_IMAGE, title=WINDOW_TITLE, timeout=END_TIMEOUT) if shown else None
-    time.sleep(0.3)  # let the watcher find the window before the dialog goes
     DISMISSALS[dismissal](uia, dialog)
     program.wait(timeout=END_TIMEOUT)  # the program ends after the message
 

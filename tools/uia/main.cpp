@@ -14,6 +14,7 @@
 //   launch [--show N] [--cwd DIR] [--wait MS] -- EXE [ARGS...]
 //   set-event NAME
 //   watch [--timeout MS]            the matching window's visible/enabled changes until it is gone
+//                                   (a first line {"watching": hwnd} once the window is found)
 //   terminate --pid P               ends a process (TerminateProcess), for tests that must not linger
 // Exit codes: 0 done, 1 bad usage, 2 timed out, 3 no such window or event, 4 the action failed.
 
@@ -184,8 +185,14 @@ int Watch(const Options& options) {
     if (GetTickCount() - start >= options.timeout_ms) return Fail(2, "no matching visible window appeared");
     Sleep(5);
   }
+  const auto hwnd_value = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(target));
+  // Tells the caller at once that the window is being watched, so that it can
+  // go on without guessing how long finding the window takes.
+  JsonWriter found;
+  found.BeginObject().Field("watching", hwnd_value).EndObject();
+  uia::Emit(found);
   JsonWriter json;
-  json.BeginObject().Field("hwnd", static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(target)));
+  json.BeginObject().Field("hwnd", hwnd_value);
   json.Key("states").BeginArray();
   int last = -1;
   bool timed_out = false;

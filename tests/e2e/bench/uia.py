@@ -171,10 +171,16 @@ class Uia:
 
     def watch(self, timeout: float = 30, **filters) -> "Watcher":
         """Starts watching the first visible matching window in the background:
-        every change of exists/visible/enabled until it is gone (see Watcher.states)."""
+        every change of exists/visible/enabled until it is gone (see Watcher.states).
+        Returns once the helper says that it has found the window."""
         command = [str(self.exe), "watch", *_filters(**filters), "--timeout", str(int(timeout * 1000))]
         helper = subprocess.Popen(["wine", *command], env=self.wine.env(), stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        first = helper.stdout.readline().decode("utf-8")  # the helper gives up after timeout itself
+        if "watching" not in (json.loads(first) if first.strip() else {}):
+            helper.kill()
+            helper.wait(timeout=30)
+            raise UiaError(f"kelvora_uia watch found no window: {first.strip() or 'no output'}")
         return Watcher(helper, timeout)
 
     def launch(self, exe: os.PathLike | str, args: list[str] = (), *, show: int = SW_SHOWNORMAL,
