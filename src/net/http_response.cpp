@@ -79,4 +79,8 @@ std::int64_t ParseContentLength(std::wstring_view value) {
   return result;
 }
 
+std::int64_t SizeFromHead(const HttpResponse& head) {
+  return head.status >= 200 && head.status <= 299 ? head.content_length : -1;
+}
+
 }  // namespace kelvora::net

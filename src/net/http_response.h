@@ -31,6 +31,11 @@ HeaderList ParseHeaderBlock(std::wstring_view raw, std::vector<std::wstring>* se
 // empty, has anything but digits or does not fit.
 std::int64_t ParseContentLength(std::wstring_view value);
 
+// The size of the resource a HEAD response describes: its content length
+// when the status is 2xx, -1 otherwise. A refusal's length (403, 405, 503)
+// is the length of its error page, not of the file.
+std::int64_t SizeFromHead(const HttpResponse& head);
+
 std::wstring TrimBlanks(std::wstring_view text);
 
 }  // namespace kelvora::net

@@ -69,7 +69,7 @@ void TFormKelvoraInstaller::SampleDownload() {
     state.LFileName = JoinTargetPath(TemporaryFolder());
     state.LWorkingName = WorkingFileName(state.LFileName);
 
-    state.LSize = client->Head(kDownloadUrl).content_length;
+    state.LSize = net::SizeFromHead(client->Head(kDownloadUrl));
 
     // Only a complete download may lie at the target path from now on.
     RemoveEarlierFile(state.LFileName);

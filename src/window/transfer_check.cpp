@@ -62,7 +62,13 @@ bool FragmentComplete(const Fragment& fragment, std::int64_t file_size, const Tr
   if (outcome.status == 206) {
     ContentRange range;
     if (!ParseContentRange(outcome.content_range, range) || range.first != fragment.start) return false;
-    if (fragment.end >= 0 && range.last != fragment.end) return false;
+    if (fragment.end >= 0) {
+      if (range.last != fragment.end) return false;
+    } else if (range.total < 0 || range.last != range.total - 1) {
+      // An open range is answered in full only up to the last byte of a
+      // resource whose size the server names; anything less is a part.
+      return false;
+    }
     if (file_size >= 0 && range.total != -1 && range.total != file_size) return false;
     return outcome.bytes_written == range.last - range.first + 1 &&
            (fragment.length < 0 || outcome.bytes_written == fragment.length);

@@ -32,7 +32,8 @@ bool ParseContentRange(std::wstring_view value, ContentRange& range);
 
 // One fragment is complete when its transfer ended normally without an abort
 // and either a 200 delivered the whole resource or a 206 delivered exactly the
-// fragment asked for; the bytes written must match what was announced.
+// fragment asked for; the bytes written must match what was announced. An
+// open fragment's 206 must run to the last byte of the total it names.
 // `file_size` is the size the HEAD request reported, -1 when unknown.
 bool FragmentComplete(const Fragment& fragment, std::int64_t file_size, const TransferOutcome& outcome);
 

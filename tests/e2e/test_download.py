@@ -172,6 +172,8 @@ def _redirected(data: bytes):
     ("no Content-Length", _no_length),
     ("redirected", _redirected),
     ("chunked", lambda data: scenarios.by_method({"HEAD": _no_length(data), "GET": scenarios.chunked(data)})),
+    # Signed download links refuse HEAD and serve GET: the refusal's length is no file size.
+    ("HEAD refused with 405", lambda data: scenarios.by_method({"GET": scenarios.serve_bytes(data, ranges=False)})),
 ])
 def test_downloads_that_complete(name, scenario, vendor_server, installer_bytes, run_installer, temp_folder,
                                  launch_log):
@@ -192,6 +194,12 @@ def _long_body(data: bytes):
                                 "GET": scenarios.serve_bytes(data, ranges=False)})
 
 
+def _first_part_only(data: bytes):
+    """No size from HEAD; the open-ended transfer is answered with a 206 of
+    the first 100 bytes that says so honestly (bytes 0-99/<size>)."""
+    return scenarios.by_method({"HEAD": _no_length(data), "GET": scenarios.partial(data, 0, 99)})
+
+
 def _reset(data: bytes):
     return scenarios.serve_bytes(data, reset_after=100_000)
 
@@ -203,6 +211,7 @@ def _reset(data: bytes):
         {"HEAD": scenarios.serve_bytes(data), "GET": scenarios.status(404, b"gone")})),
     ("short body", _short_body),
     ("long body", _long_body),
+    ("206 of the first part only", _first_part_only),
     ("reset in mid-body", _reset),
     ("zero-length resource", lambda data: scenarios.serve_bytes(b"")),
     ("redirect without Location", lambda data: scenarios.redirect(None)),

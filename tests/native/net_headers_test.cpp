@@ -34,6 +34,24 @@ TEST(NetHeaders, KeepsSetCookieInListWhenNotCollected) {
   EXPECT_EQ(headers, (HeaderList{{L"Set-Cookie", L"a=1, b=2"}}));
 }
 
+TEST(NetHeaders, SizeComesFromASuccessfulHeadOnly) {
+  struct Case {
+    std::int32_t status;
+    std::int64_t content_length;
+    std::int64_t size;
+  } cases[] = {
+      {200, 1000, 1000}, {204, 0, 0},    {206, 1000, 1000}, {299, 5, 5},   {200, -1, -1},
+      {403, 162, -1},    {405, 150, -1}, {503, 90, -1},     {302, 0, -1},  {199, 10, -1},
+      {300, 10, -1},     {404, 1000, -1}, {0, 1000, -1},
+  };
+  for (const auto& c : cases) {
+    HttpResponse head;
+    head.status = c.status;
+    head.content_length = c.content_length;
+    EXPECT_EQ(SizeFromHead(head), c.size) << c.status;
+  }
+}
+
 TEST(NetHeaders, LooksUpWithoutRegardToCase) {
   HttpResponse response;
   response.headers = {{L"Content-Length", L"7"}, {L"location", L"/x"}};

@@ -83,6 +83,48 @@ def serve_bytes(data: bytes, *, headers: Iterable[tuple[str, str]] = (), ranges:
     return handler
 
 
+def partial(data: bytes, first: int, last: int) -> Handler:
+    """A 206 with bytes first..last of data and their Content-Range, whatever
+    range was asked for (a HEAD gets the same head)."""
+
+    def handler(exchange: Exchange) -> None:
+        body = data[first:last + 1]
+        exchange.respond(206, [("Content-Type", "application/octet-stream"),
+                               ("Content-Range", f"bytes {first}-{last}/{len(data)}")], body)
+
+    return handler
+
+
+class EndlessBody:
+    """HEAD announces `size` bytes; a GET gets a 200 without a length whose
+    body goes on until the client leaves, or `limit` bytes have gone (so the
+    loop is bounded). `sent` counts the body bytes, `client_left` tells whether
+    the client broke off."""
+
+    def __init__(self, size: int, limit: int):
+        self.size = size
+        self.limit = limit
+        self.sent = 0
+        self.client_left = False
+
+    def __call__(self, exchange: Exchange) -> None:
+        if exchange.request.method == "HEAD":
+            exchange.respond(200, [("Content-Type", "application/octet-stream"),
+                                   ("Content-Length", str(self.size))])
+            return
+        exchange.keep_alive = False
+        exchange.send_head(200, [("Content-Type", "application/octet-stream")])
+        piece = bytes(range(256)) * 256
+        try:
+            while self.sent < self.limit and not exchange.server.stopped:
+                exchange.send(piece)
+                self.sent += len(piece)
+        except ClientGone:
+            self.client_left = True
+            return
+        exchange.close()
+
+
 def slow_body(data: bytes, bytes_per_second: float, **options) -> Handler:
     return serve_bytes(data, rate=bytes_per_second, **options)
 
