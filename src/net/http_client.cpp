@@ -14,6 +14,10 @@ constexpr wchar_t kReadFailed[] = L"Fehler beim Lesen der Daten: (%d) %s";
 constexpr wchar_t kHeaderFailed[] = L"Fehler beim Abrufen der Header: (%d) %s";
 constexpr wchar_t kAddHeaderFailed[] = L"Fehler beim Hinzufügen des Headers: (%d) %s";
 
+// The platform's "invalid server response": what a body longer than the
+// range asked for is.
+constexpr std::uint32_t kErrorInvalidServerResponse = 12152;
+
 bool IsRedirectStatus(std::int32_t status) {
   switch (status) {
     case 300: case 301: case 302: case 303: case 307: case 308:
@@ -47,14 +51,15 @@ HttpClient::HttpClient(std::unique_ptr<Transport> transport, Clock clock)
 HttpClient::~HttpClient() = default;
 
 HttpResponse HttpClient::Head(const std::wstring& url, const HeaderList& extra_headers) {
-  return Exchange(L"HEAD", url, extra_headers, nullptr);
+  return Exchange(L"HEAD", url, extra_headers, nullptr, 0);
 }
 
 HttpResponse HttpClient::GetRange(const std::wstring& url, std::int64_t start, std::int64_t end,
                                   TargetStream& target, const HeaderList& extra_headers) {
   HeaderList headers = extra_headers;
   headers.emplace_back(L"Range", RangeHeaderValue(start, end));
-  return Exchange(L"GET", url, headers, &target);
+  const std::int64_t body_limit = (end >= 0 && start >= 0 && end >= start) ? end - start + 1 : open_range_limit_;
+  return Exchange(L"GET", url, headers, &target, body_limit);
 }
 
 void HttpClient::Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error) {
@@ -88,7 +93,7 @@ HeaderList HttpClient::RequestHeaders(TransportRequest& request) {
 }
 
 HttpResponse HttpClient::Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
-                                  TargetStream* target) {
+                                  TargetStream* target, std::int64_t body_limit) {
   const ReceiveDataHandler handler = receive_data_;
   const Url url = ParseUrlOrThrow(address);
   transport_->ClearSecureFailures();
@@ -97,11 +102,11 @@ HttpResponse HttpClient::Exchange(std::wstring_view method, const std::wstring& 
   AddHeader(*request, L"User-Agent", kUserAgent, HeaderMode::CoalesceWithComma);
   for (const auto& [name, value] : headers) AddHeader(*request, name, value, HeaderMode::AddOrReplace);
 
-  if (!target) return RunAttempts(method, url, *request, nullptr, handler);
+  if (!target) return RunAttempts(method, url, *request, nullptr, handler, body_limit);
   const std::int64_t start_position = target->Position();
   HttpResponse response;
   try {
-    response = RunAttempts(method, url, *request, target, handler);
+    response = RunAttempts(method, url, *request, target, handler, body_limit);
   } catch (...) {
     try {
       target->Seek(start_position);
@@ -115,11 +120,13 @@ HttpResponse HttpClient::Exchange(std::wstring_view method, const std::wstring& 
 }
 
 HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, TransportRequest& request,
-                                     TargetStream* target, const ReceiveDataHandler& handler) {
+                                     TargetStream* target, const ReceiveDataHandler& handler,
+                                     std::int64_t body_limit) {
   const std::int64_t start_position = target ? target->Position() : 0;
   const std::int64_t start_size = target ? target->Size() : 0;
   enum class Pending { None, ServerAuth, ProxyAuth } pending = Pending::None;
   int redirects = 0;
+  int resends = kMaxResends;  // per request: a redirect's new request gets its own
   bool first_attempt = true;
   bool new_handles = false;
   HeaderList recorded;
@@ -162,11 +169,11 @@ HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, Transpor
       observer_(record);
     }
     if (send_error) {
-      HandleSendFailure(send_error, kSendFailed, request);
+      HandleSendFailure(send_error, kSendFailed, request, resends);
       continue;
     }
     if (const auto error = request.ReceiveResponse()) {
-      HandleSendFailure(error, kReceiveFailed, request);
+      HandleSendFailure(error, kReceiveFailed, request, resends);
       continue;
     }
 
@@ -182,7 +189,7 @@ HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, Transpor
     response_origin = url;
     cookies_stored = false;
 
-    if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler);
+    if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler, body_limit);
 
     bool done = false;
     if (status == 200) {
@@ -208,6 +215,7 @@ HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, Transpor
           url = std::move(next);
           Open(request, url, method);
           new_handles = true;
+          resends = kMaxResends;
         }
       }
     } else {
@@ -223,7 +231,11 @@ HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, Transpor
   return response;
 }
 
-void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request) {
+void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request,
+                                   int& resends) {
+  // A transport that keeps asking would otherwise hold the exchange for ever.
+  if ((error == kErrorResendRequest || error == kErrorClientAuthCertNeeded) && resends-- <= 0)
+    Throw(HttpError::Kind::Client, format, error);
   switch (error) {
     case kErrorResendRequest:
       return;
@@ -241,8 +253,9 @@ void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format
 }
 
 void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& response, TargetStream& target,
-                          const ReceiveDataHandler& handler) {
+                          const ReceiveDataHandler& handler, std::int64_t body_limit) {
   const std::int64_t content_length = response.content_length == 0 ? -1 : response.content_length;
+  if (response.status >= 300) body_limit = kStatusPageBodyLimit;
   const bool notify = response.status < 300 && handler;
   std::int64_t count = 0;
   auto notify_progress = [&] {
@@ -257,11 +270,19 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     std::uint32_t available = 0;
     if (const auto error = request.QueryDataAvailable(available)) Throw(HttpError::Kind::Response, kReadFailed, error);
     if (available == 0) break;
+    // Never more than one byte past the limit is asked for, and that byte
+    // is not written: it only shows that the body is too long.
+    const std::int64_t room = body_limit - count + 1;
+    if (available > kMaxReadSize) available = kMaxReadSize;
+    if (available > room) available = static_cast<std::uint32_t>(room);
     if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
     std::uint32_t read = 0;
     if (const auto error = request.ReadData(buffer.data(), available, read))
       Throw(HttpError::Kind::Response, kReadFailed, error);
     if (read == 0) break;
+    if (read > available) read = available;
+    const bool too_long = count + read > body_limit;
+    if (too_long) read = static_cast<std::uint32_t>(body_limit - count);
     std::size_t written = 0;
     while (written < read) {
       const std::size_t taken = target.Write(buffer.data() + written, read - written);
@@ -269,6 +290,7 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
       written += taken;
     }
     count += read;
+    if (too_long) Throw(HttpError::Kind::Response, kReadFailed, kErrorInvalidServerResponse);
     abort = notify_progress();
   }
 }

@@ -41,6 +41,17 @@ class HttpClient {
   using Clock = std::function<CookieStore::Seconds()>;
 
   static constexpr int kMaxRedirects = 5;
+  // Repeats of one request that the transport may ask for (12032, 12044);
+  // the next such failure is raised as the error it is.
+  static constexpr int kMaxResends = 4;
+  // The most body a response to an open-ended range may bring: no Windows
+  // executable is larger, as the PE format's offsets are 32-bit.
+  static constexpr std::int64_t kOpenRangeBodyLimit = std::int64_t{4} << 30;
+  // The most body of a response with a status of 300 or more (an error page,
+  // a redirect's note): never the file, and never large.
+  static constexpr std::int64_t kStatusPageBodyLimit = 1 << 20;
+  // The most bytes taken in one read, whatever the transport offers.
+  static constexpr std::uint32_t kMaxReadSize = 1 << 20;
   static const wchar_t kUserAgent[];
 
   explicit HttpClient(std::unique_ptr<Transport> transport, Clock clock = NowSeconds);
@@ -51,6 +62,8 @@ class HttpClient {
   // Copied into the exchange when it begins: set it before.
   void SetReceiveDataHandler(ReceiveDataHandler handler) { receive_data_ = std::move(handler); }
   void SetAttemptObserver(AttemptObserver observer) { observer_ = std::move(observer); }
+  // For tests: a smaller limit for bodies of open-ended ranges.
+  void SetOpenRangeBodyLimit(std::int64_t bytes) { open_range_limit_ = bytes; }
 
   // HEAD: no body is read and no notification made.
   HttpResponse Head(const std::wstring& url, const HeaderList& extra_headers = {});
@@ -60,21 +73,26 @@ class HttpClient {
   // written into `target` from its current position; before each attempt the
   // target is set back to its start size and position, and at the end, on
   // return or error, back to its start position. `target` stays the caller's.
+  // A body longer than the range asked for (kOpenRangeBodyLimit for an open
+  // range; kStatusPageBodyLimit for a status of 300 or more) is never written
+  // past that length: the exchange fails with the read error as soon as a
+  // byte more arrives.
   HttpResponse GetRange(const std::wstring& url, std::int64_t start, std::int64_t end, TargetStream& target,
                         const HeaderList& extra_headers = {});
 
  private:
   HttpResponse Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
-                        TargetStream* target);
+                        TargetStream* target, std::int64_t body_limit);
   HttpResponse RunAttempts(std::wstring_view method, Url url, TransportRequest& request, TargetStream* target,
-                           const ReceiveDataHandler& handler);
+                           const ReceiveDataHandler& handler, std::int64_t body_limit);
   void Open(TransportRequest& request, const Url& url, std::wstring_view method);
   void AddHeader(TransportRequest& request, std::wstring_view name, std::wstring_view value, HeaderMode mode);
   HeaderList RequestHeaders(TransportRequest& request);
-  // Returns when the attempt is to be made again; throws otherwise.
-  void HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request);
+  // Returns when the attempt is to be made again; throws otherwise, and once
+  // `resends` has run out.
+  void HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request, int& resends);
   void ReadBody(TransportRequest& request, const HttpResponse& response, TargetStream& target,
-                const ReceiveDataHandler& handler);
+                const ReceiveDataHandler& handler, std::int64_t body_limit);
   [[noreturn]] void Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error);
 
   std::unique_ptr<Transport> transport_;
@@ -82,6 +100,7 @@ class HttpClient {
   CookieStore cookies_;
   ReceiveDataHandler receive_data_;
   AttemptObserver observer_;
+  std::int64_t open_range_limit_ = kOpenRangeBodyLimit;
 };
 
 }  // namespace kelvora::net

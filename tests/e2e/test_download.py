@@ -227,6 +227,20 @@ def test_downloads_that_fail_launch_nothing(name, scenario, vendor_server, insta
     assert read_launches(launch_log) == []
 
 
+def test_an_endless_body_is_cut_off_and_fails(vendor_server, installer_bytes, run_installer, uia, temp_folder,
+                                              launch_log):
+    size = len(installer_bytes)
+    endless = scenarios.EndlessBody(size, limit=40 * size)
+    vendor_server(endless)
+    dismiss_failure_message(uia, run_installer())
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+    # The program hung up soon after the announced size; what it took beyond
+    # that is what the sockets buffer, not what the server could send.
+    assert endless.client_left
+    assert endless.sent < 3 * size
+
+
 # ----- what is already there --------------------------------------------------------------------
 
 def test_server_down_and_no_earlier_file(run_installer, uia, temp_folder, launch_log):

@@ -376,6 +376,69 @@ TEST(NetClient, ResendAndClientCertificateRequestsRepeatTheAttempt) {
   EXPECT_EQ(Text(target.data()), "ok");
 }
 
+TEST(NetClient, RepeatedResendRequestsEndWithTheLastAttemptsError) {
+  struct {
+    const char* name;
+    ScriptedResponse failure;
+    const wchar_t* message;
+  } cases[] = {
+      {"resend on sending", Fails(12032), L"Fehler beim Senden der Daten: (12032) Meldung 12032"},
+      {"resend on receiving", Fails(0, 12032), L"Fehler beim Empfangen der Daten: (12032) Meldung 12032"},
+      {"client certificate", Fails(12044), L"Fehler beim Senden der Daten: (12044) Meldung 12044"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    for (int i = 0; i < 50; ++i) f.script->responses.push_back(c.failure);
+    const HttpError e = Raised([&] { f.client.Head(kUrl); });
+    EXPECT_EQ(e.kind(), HttpError::Kind::Client);
+    EXPECT_EQ(e.message(), c.message);
+    EXPECT_EQ(f.script->sent.size(), 1u + HttpClient::kMaxResends);
+  }
+}
+
+TEST(NetClient, ARedirectedRequestGetsResendsOfItsOwn) {
+  Fixture f;
+  for (int i = 0; i < HttpClient::kMaxResends; ++i) f.script->responses.push_back(Fails(12032));
+  f.script->responses.push_back(Redirect(302, L"/next"));
+  for (int i = 0; i < HttpClient::kMaxResends; ++i) f.script->responses.push_back(Fails(0, 12032));
+  f.script->responses.push_back(Ok(200, L""));
+  EXPECT_EQ(f.client.Head(kUrl).status, 200);
+  EXPECT_EQ(f.script->sent.size(), 2u * HttpClient::kMaxResends + 2);
+}
+
+TEST(NetClient, ABodyLongerThanAskedForStopsOneBytePastTheLimit) {
+  const std::vector<std::string> endless(12000, std::string(100, 'x'));  // more than any limit here
+  struct {
+    const char* name;
+    std::int64_t end;                // of the range asked for, from 0
+    std::int64_t open_limit;         // for open ranges
+    ScriptedResponse response;
+    std::size_t written;             // bytes in the target afterwards: the limit, not one more
+    std::vector<std::int64_t> counts;
+  } cases[] = {
+      {"range end ignored by a 200", 149, 0, Ok(200, L"Content-Length: 1000000", endless), 150, {0, 100}},
+      {"endless body without length", 149, 0, Ok(200, L"", endless), 150, {0, 100}},
+      {"206 longer than its range", 249, 0, Ok(206, L"Content-Range: bytes 0-249/1000", endless), 250, {0, 100, 200}},
+      {"one chunk past the end", 49, 0, Ok(206, L"", {std::string(51, 'y')}), 50, {0}},
+      {"open range past its limit", -1, 350, Ok(200, L"", endless), 350, {0, 100, 200, 300}},
+      {"endless error page", 99, 0, Ok(404, L"", endless), HttpClient::kStatusPageBodyLimit, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    if (c.open_limit) f.client.SetOpenRangeBodyLimit(c.open_limit);
+    f.script->responses.push_back(c.response);
+    MemoryStream target;
+    const HttpError e = Raised([&] { f.client.GetRange(kUrl, 0, c.end, target); });
+    EXPECT_EQ(e.kind(), HttpError::Kind::Response);
+    EXPECT_EQ(e.message(), L"Fehler beim Lesen der Daten: (12152) Meldung 12152");
+    EXPECT_EQ(target.data().size(), c.written);
+    EXPECT_EQ(f.counts(), c.counts);
+    EXPECT_LE(f.script->reads, static_cast<int>(c.written / 100) + 1) << "reading stopped at once";
+  }
+}
+
 TEST(NetClient, SecureFailureReasonsAreClearedAtARedirect) {
   Fixture f;
   // The certificate problem recorded for the first server must not colour the second's failure.
