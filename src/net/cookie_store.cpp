@@ -139,6 +139,9 @@ CookieStore::Seconds NowSeconds() {
 }
 
 void CookieStore::Store(const Url& origin, std::wstring_view set_cookie, Seconds now) {
+  // A cookie goes back on a request header: a control character in it
+  // could split that header, so such a cookie is refused whole.
+  if (HasControlCharacter(set_cookie)) return;
   // name=value, then attributes, all separated by ";".
   std::vector<std::wstring_view> parts;
   size_t begin = 0;

@@ -19,8 +19,9 @@ class CookieStore {
   // so that expiry is checked against one clock.
   using Seconds = std::int64_t;
 
-  // Takes one "Set-Cookie" value received for `origin`. Invalid cookies and
-  // cookies for other domains are ignored; an expired one removes the cookie
+  // Takes one "Set-Cookie" value received for `origin`. Invalid cookies (a
+  // control character anywhere makes one invalid) and cookies for other
+  // domains are ignored; an expired one removes the cookie
   // of the same name, domain and path.
   void Store(const Url& origin, std::wstring_view set_cookie, Seconds now);
 

@@ -40,7 +40,67 @@ void SplitPathQueryFragment(std::wstring_view rest, std::wstring& path, std::wst
   throw HttpError(HttpError::Kind::Url, FormatNetMessage(L"Ungültiger URL: \"%s\"", address));
 }
 
+bool IsHexDigit(wchar_t c) { return IsAsciiDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
+
+bool IsIpv4Literal(std::wstring_view text) {
+  int parts = 0;
+  size_t begin = 0;
+  while (true) {
+    size_t end = text.find(L'.', begin);
+    if (end == std::wstring_view::npos) end = text.size();
+    const auto part = text.substr(begin, end - begin);
+    if (part.empty() || part.size() > 3 || (part.size() > 1 && part.front() == L'0')) return false;
+    int value = 0;
+    for (wchar_t c : part) {
+      if (!IsAsciiDigit(c)) return false;
+      value = value * 10 + (c - L'0');
+    }
+    if (value > 255 || ++parts > 4) return false;
+    if (end == text.size()) break;
+    begin = end + 1;
+  }
+  return parts == 4;
+}
+
 }  // namespace
+
+bool HasControlCharacter(std::wstring_view text) {
+  for (wchar_t c : text)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+bool IsIpv6Literal(std::wstring_view text) {
+  // Groups of 1-4 hex digits separated by ":", one "::" standing for at
+  // least one zero group, and an IPv4 address in the last 32 bits.
+  const auto gap = text.find(L"::");
+  if (gap != std::wstring_view::npos && text.find(L"::", gap + 1) != std::wstring_view::npos) return false;
+  int groups = 0;
+  auto count_groups = [&](std::wstring_view part, bool may_end_in_ipv4) {
+    if (part.empty()) return true;
+    size_t begin = 0;
+    while (true) {
+      size_t end = part.find(L':', begin);
+      const bool last = end == std::wstring_view::npos;
+      if (last) end = part.size();
+      const auto group = part.substr(begin, end - begin);
+      if (last && may_end_in_ipv4 && group.find(L'.') != std::wstring_view::npos) {
+        if (!IsIpv4Literal(group)) return false;
+        groups += 2;
+        return true;
+      }
+      if (group.empty() || group.size() > 4) return false;
+      for (wchar_t c : group)
+        if (!IsHexDigit(c)) return false;
+      ++groups;
+      if (last) return true;
+      begin = end + 1;
+    }
+  };
+  if (gap == std::wstring_view::npos) return count_groups(text, true) && groups == 8;
+  if (!count_groups(text.substr(0, gap), false) || !count_groups(text.substr(gap + 2), true)) return false;
+  return groups <= 7;
+}
 
 std::uint16_t DefaultPort(std::wstring_view scheme) {
   if (EqualsIgnoreCase(scheme, L"https")) return 443;
@@ -63,6 +123,8 @@ std::wstring Url::ToString() const {
 }
 
 std::optional<Url> ParseUrl(std::wstring_view address) {
+  // Nothing of an address may break the request line or a header apart.
+  if (HasControlCharacter(address)) return std::nullopt;
   const auto colon = address.find(L':');
   if (colon == std::wstring_view::npos || colon == 0) return std::nullopt;
   for (size_t i = 0; i < colon; ++i)
@@ -81,7 +143,7 @@ std::optional<Url> ParseUrl(std::wstring_view address) {
   std::wstring_view port_text;
   if (!authority.empty() && authority.front() == L'[') {
     const auto close = authority.find(L']');
-    if (close == std::wstring_view::npos || close < 2) return std::nullopt;
+    if (close == std::wstring_view::npos || !IsIpv6Literal(authority.substr(1, close - 1))) return std::nullopt;
     url.host = std::wstring(authority.substr(0, close + 1));
     const auto after = authority.substr(close + 1);
     if (!after.empty()) {
@@ -128,6 +190,7 @@ Url ParseUrlOrThrow(std::wstring_view address) {
 }
 
 Url ResolveRedirect(const Url& current, std::wstring_view location) {
+  if (HasControlCharacter(location)) ThrowBadUrl(location);
   Url next;
   const auto colon = location.find(L':');
   const auto slash = location.find(L'/');

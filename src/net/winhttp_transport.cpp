@@ -166,6 +166,20 @@ WinHttpTransport::WinHttpTransport(DWORD timeout_ms) : api_(WinHttp()), timeout_
   if (api_)
     session_.reset(api_->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
+  // Windows 7 and 8.1 offer SSL 3 and TLS 1.0 by default, which a server
+  // limited to TLS 1.2 refuses and an attacker may force a connection down
+  // to. TLS 1.3 is asked for too, on systems that know the flag; older ones
+  // refuse the whole value, and then TLS 1.2 alone is set. A system that
+  // cannot do TLS 1.2 cannot download safely at all.
+  for (const DWORD protocols : {DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3},
+                                DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2}}) {
+    DWORD value = protocols;
+    if (api_->SetOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &value, sizeof(value))) {
+      secure_protocols_ = protocols;
+      break;
+    }
+  }
+  if (!secure_protocols_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
   api_->SetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 }
 

@@ -18,10 +18,11 @@ class WinHttpTransport : public Transport {
   static constexpr DWORD kTimeoutMs = 60000;
 
   // Opens the session (no proxy of its own, empty agent: the agent goes as an
-  // explicit header). Throws HttpError(Client, "Fehler beim Abrufen des
-  // Sitzungs-Handle") when it cannot be opened, System32's WinHTTP missing
-  // included. The product always uses the
-  // default timeouts; only test tools pass a shorter one.
+  // explicit header) and limits it to TLS 1.2 and later. Throws
+  // HttpError(Client, "Fehler beim Abrufen des Sitzungs-Handle") when it
+  // cannot be opened (System32's WinHTTP missing included) or the system
+  // cannot do TLS 1.2. The product always uses the default timeouts; only
+  // test tools pass a shorter one.
   explicit WinHttpTransport(DWORD timeout_ms = kTimeoutMs);
 
   std::unique_ptr<TransportRequest> NewRequest() override;
@@ -32,6 +33,8 @@ class WinHttpTransport : public Transport {
 
   const WinHttpApi& api() const { return *api_; }
   HINTERNET session() const { return session_.get(); }
+  // The WINHTTP_FLAG_SECURE_PROTOCOL_* flags the session accepted.
+  DWORD secure_protocols() const { return secure_protocols_; }
   DWORD timeout_ms() const { return timeout_ms_; }
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
@@ -39,6 +42,7 @@ class WinHttpTransport : public Transport {
   const WinHttpApi* api_;
   DWORD timeout_ms_;
   unique_hinternet session_;
+  DWORD secure_protocols_ = 0;
   std::atomic<std::uint32_t> secure_failures_{0};
 };
 

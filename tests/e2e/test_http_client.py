@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import re
 import socket
+import ssl
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -46,6 +47,7 @@ class ProbeResult:
     headers: list[tuple[str, str]] = field(default_factory=list)
     error: tuple[str, str] | None = None
     position: int | None = None
+    protocols: int | None = None
     body: bytes = b""
 
     def header(self, name: str) -> str | None:
@@ -80,6 +82,8 @@ def parse_probe(exit_code: int, output: str) -> ProbeResult:
         elif kind == "header":
             name, _, value = rest.partition(": ")
             result.headers.append((name, value))
+        elif kind == "protocols":
+            result.protocols = int(rest, 16)
         elif kind == "position":
             result.position = int(rest)
         elif kind in ("error", "stream_error"):
@@ -300,6 +304,25 @@ def test_cookies_set_on_a_redirect_go_back_only_where_they_match(probe, scripted
     assert logged(scripted, "/other/final")[-1].header("Cookie") == "elsewhere=1"
 
 
+def test_control_characters_in_location_and_set_cookie_are_refused(probe, https_server):
+    server, table = routed_server(https_server)
+    table["/ctl/cookie"] = redirect_to("/ctl/next", headers=[("Set-Cookie", "good=1"),
+                                                             ("Set-Cookie", "bad=1\x01X-Injected: 1")])
+    table["/ctl/location"] = redirect_to("/ctl/next\x01X-Injected: 1")
+    table["/ctl/next"] = scenarios.status(200, b"next\n")
+
+    cookies = probe.head(server.url("/ctl/cookie"))
+    assert cookies.exit_code == 0 and cookies.status == 200, cookies.output
+    followed = logged(server, "/ctl/next")
+    assert len(followed) == 1 and followed[0].header("Cookie") == "good=1"
+    assert followed[0].header("X-Injected") is None
+
+    location = probe.head(server.url("/ctl/location"))
+    assert location.exit_code == 2, location.output
+    assert location.error == ("url", 'Ungültiger URL: "/ctl/next\x01X-Injected: 1"')
+    assert len(logged(server, "/ctl/next")) == 1  # not followed
+
+
 def test_no_cookie_reaches_another_host(probe, https_server):
     # One plain-http server under two names: localhost sets the cookie, 127.0.0.1 must not get it.
     server, table = routed_server(https_server, tls=False)
@@ -366,6 +389,38 @@ def test_bad_certificates_are_refused(probe, certs, https_server, which):
     assert result.error in (("certificate", "Serverzertifikat ungültig oder nicht vorhanden"),) or \
         re.match(r"^Fehler beim Senden der Daten: \(12157\) ", result.error[1]) and result.error[0] == "client", \
         result.error
+
+
+TLS1_2 = 0x800
+TLS1_3 = 0x2000
+OLD_PROTOCOLS = 0x80 | 0x200  # TLS 1.0 and 1.1
+
+
+def test_a_server_limited_to_tls_1_2_serves_the_file(probe, nginx_server, payload):
+    server = nginx_server({paths.DOWNLOAD_PATH: payload}, ssl_protocols="TLSv1.2")
+    result = probe.get(server.url(paths.DOWNLOAD_PATH), 0, len(payload) - 1)
+    assert result.exit_code == 0, result.output
+    assert result.status == 206 and result.body == payload
+    # TLS 1.2 always; TLS 1.3 as well where the system takes the flag.
+    assert result.protocols in (TLS1_2, TLS1_2 | TLS1_3)
+
+
+def test_a_server_offering_only_tls_1_0_and_1_1_is_refused(probe, certs):
+    versions = (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1)
+    handler = scenarios.routes({"/x": scenarios.status(200, b"old server")})
+    with ScriptedServer(certs.localhost, handler, lifetime=60, tls_versions=versions) as server:
+        # The platform itself still speaks these versions when asked to, so
+        # the refusal below is the client's own.
+        allowed = probe.head(server.url("/x"), "--protocols", hex(OLD_PROTOCOLS | TLS1_2))
+        assert allowed.exit_code == 0 and allowed.status == 200, allowed.output
+        assert len(server.requests) == 1
+
+        refused = probe.head(server.url("/x"))
+        assert refused.exit_code == 2, refused.output
+        assert refused.error[0] == "client" and refused.error[1].startswith("Fehler beim Senden der Daten: ("), \
+            refused.error
+        assert len(server.requests) == 1  # nothing reached the old server
+        assert server.failed_handshakes >= 1
 
 
 def test_unknown_host_and_refused_connection(probe):

@@ -439,6 +439,17 @@ TEST(NetClient, ABodyLongerThanAskedForStopsOneBytePastTheLimit) {
   }
 }
 
+TEST(NetClient, ALocationWithALoneLineBreakIsNotFollowed) {
+  Fixture f;
+  f.script->responses.push_back(Redirect(302, L"/next\nX-Injected: 1"));
+  f.script->responses.push_back(Ok(200, L""));
+  MemoryStream target;
+  const HttpError e = Raised([&] { f.client.GetRange(kUrl, 0, -1, target); });
+  EXPECT_EQ(e.kind(), HttpError::Kind::Url);
+  EXPECT_EQ(e.message(), L"Ungültiger URL: \"/next\nX-Injected: 1\"");
+  EXPECT_EQ(f.script->sent.size(), 1u);
+}
+
 TEST(NetClient, SecureFailureReasonsAreClearedAtARedirect) {
   Fixture f;
   // The certificate problem recorded for the first server must not colour the second's failure.

@@ -52,6 +52,12 @@ TEST(NetCookies, SendsCookiesOnlyWhereTheyBelong) {
       {"value kept as sent", L"https://a.example/", L" tok = a=b=c ; HttpOnly", L"https://a.example/",
        L"tok=a=b=c"},
       {"ip host only exact", L"http://127.0.0.1/", L"s=1; Domain=0.0.1", L"http://127.0.0.1/", L""},
+      // A control character could split the Cookie header it would go back on.
+      {"carriage return refused", L"https://a.example/", L"s=1\rX-Injected: 1", L"https://a.example/", L""},
+      {"line feed refused", L"https://a.example/", L"s=1\nX-Injected: 1", L"https://a.example/", L""},
+      {"control character in an attribute", L"https://a.example/", L"s=1; Path=/\x01", L"https://a.example/", L""},
+      {"delete character refused", L"https://a.example/", L"s=1\x7F", L"https://a.example/", L""},
+      {"tab inside the value refused", L"https://a.example/", L"s=a\tb", L"https://a.example/", L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,6 +65,12 @@ TEST(NetCookies, SendsCookiesOnlyWhereTheyBelong) {
     store.Store(*ParseUrl(c.origin), c.set_cookie, kNow);
     EXPECT_EQ(store.HeaderFor(*ParseUrl(c.target), kNow), c.expected);
   }
+}
+
+TEST(NetCookies, NulInsideASetCookieRefusesIt) {
+  CookieStore store;
+  store.Store(*ParseUrl(L"https://a.example/"), std::wstring(L"s=1\0X: y", 9), kNow);
+  EXPECT_TRUE(store.empty());
 }
 
 TEST(NetCookies, JoinsLongerPathsFirstThenOlder) {

@@ -38,6 +38,29 @@ TEST(NetUrl, ParsesAddresses) {
       {L"", false},
       {L"https://exa mple.com/", false},
       {L"https://example.com/a b", false},
+      {L"https://[2001:db8::7]/", true, L"https", L"[2001:db8::7]", 443, L"/", L""},
+      {L"https://[1:2:3:4:5:6:7:8]:444/", true, L"https", L"[1:2:3:4:5:6:7:8]", 444, L"/", L""},
+      {L"https://[::ffff:192.0.2.1]/", true, L"https", L"[::ffff:192.0.2.1]", 443, L"/", L""},
+      {L"https://[::]/", true, L"https", L"[::]", 443, L"/", L""},
+      {L"https://[]/", false},
+      {L"https://[localhost]/", false},
+      {L"https://[example.com]/", false},
+      {L"https://[::1%25eth0]/", false},
+      {L"https://[1:2:3:4:5:6:7:8:9]/", false},
+      {L"https://[1:2:3:4:5:6:7]/", false},
+      {L"https://[1::2::3]/", false},
+      {L"https://[12345::]/", false},
+      {L"https://[:1]/", false},
+      {L"https://[1:]/", false},
+      {L"https://[::256.1.1.1]/", false},
+      {L"https://[::1.2.3]/", false},
+      {L"https://[1.2.3.4]/", false},
+      {L"https://[::1]x/", false},
+      {L"https://[::1/", false},
+      {L"https://a.example/x?y\r\nX-Injected: 1", false},
+      {L"https://a.example/x#\n", false},
+      {L"https://a.example/\x7F", false},
+      {L"https://a.example/?\x1B", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.address));
@@ -116,6 +139,23 @@ TEST(NetUrl, ResolvesRedirectTargets) {
       continue;
     }
     EXPECT_EQ(ResolveRedirect(current, c.location).ToString(), c.expected);
+  }
+}
+
+TEST(NetUrl, LocationWithAControlCharacterRaisesTheInvalidUrlError) {
+  const std::wstring locations[] = {
+      L"/next\rX-Injected: 1", L"/next\nSet-Cookie: a=1", std::wstring(L"/next\0.exe", 10), L"other\x01",
+      L"https://b.example/\x1F", L"?q=\x7F", L"/a\tb",
+  };
+  for (const auto& location : locations) {
+    SCOPED_TRACE(ToUtf8(location));
+    try {
+      ResolveRedirect(*ParseUrl(L"https://a.example/x/y"), location);
+      ADD_FAILURE() << "no error";
+    } catch (const HttpError& e) {
+      EXPECT_EQ(e.kind(), HttpError::Kind::Url);
+      EXPECT_EQ(e.message(), L"Ungültiger URL: \"" + location + L"\"");
+    }
   }
 }
 

@@ -11,7 +11,10 @@
 //   kelvora_http_probe get URL START END OUT_FILE [options]
 // Options: --header "Name: value" (repeatable), --abort-after N (answer the
 // N-th notification, counting from 0, with an abort), --timeout-ms N (a short
-// transport timeout; the product always uses 60000).
+// transport timeout; the product always uses 60000), --protocols N (replace
+// the session's secure protocol flags after the product has set its own:
+// shows what the platform could do without them).
+// The first line is "protocols <flags>", the flags the product set, in hex.
 // Exit code: 0 response, 2 HttpError, 3 stream error, 1 usage or other.
 
 #include <windows.h>
@@ -86,6 +89,7 @@ int wmain(int argc, wchar_t** argv) {
   HeaderList headers;
   long long abort_after = -1;
   DWORD timeout_ms = WinHttpTransport::kTimeoutMs;
+  DWORD protocols = 0;
   for (; next < argc; ++next) {
     const std::wstring option = argv[next];
     if (next + 1 >= argc) return Usage();
@@ -96,6 +100,8 @@ int wmain(int argc, wchar_t** argv) {
       headers.emplace_back(TrimBlanks(value.substr(0, colon)), TrimBlanks(value.substr(colon + 1)));
     } else if (option == L"--abort-after") {
       abort_after = std::wcstoll(value.c_str(), nullptr, 10);
+    } else if (option == L"--protocols") {
+      protocols = static_cast<DWORD>(std::wcstoul(value.c_str(), nullptr, 0));
     } else if (option == L"--timeout-ms") {
       timeout_ms = static_cast<DWORD>(std::wcstoul(value.c_str(), nullptr, 10));
     } else {
@@ -104,7 +110,16 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   try {
-    HttpClient client(std::make_unique<WinHttpTransport>(timeout_ms));
+    auto transport = std::make_unique<WinHttpTransport>(timeout_ms);
+    wchar_t flags[16];
+    std::swprintf(flags, 16, L"0x%lx", static_cast<unsigned long>(transport->secure_protocols()));
+    Print(std::wstring(L"protocols ") + flags);
+    if (protocols &&
+        !transport->api().SetOption(transport->session(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+      std::fprintf(stderr, "the protocols were refused (%lu)\n", ::GetLastError());
+      return 1;
+    }
+    HttpClient client(std::move(transport));
     long long notifications = 0;
     client.SetReceiveDataHandler([&](const void*, std::int64_t length, std::int64_t count, bool& abort) {
       Print(L"notify " + std::to_wstring(length) + L" " + std::to_wstring(count));

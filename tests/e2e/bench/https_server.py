@@ -18,6 +18,7 @@ import ssl
 import struct
 import threading
 import time
+import warnings
 from dataclasses import dataclass, field
 from typing import Callable
 
@@ -144,10 +145,12 @@ Handler = Callable[[Exchange], None]
 
 class ScriptedServer:
     def __init__(self, certificate, handler: Handler, *, port: int = 0, lifetime: float = 120.0,
-                 bind_timeout: float = 300.0):
+                 bind_timeout: float = 300.0, tls_versions: tuple[ssl.TLSVersion, ssl.TLSVersion] | None = None):
         """certificate: a certs.KeyPair for HTTPS, or None for plain HTTP.
         port 0 picks a free port; a given port is waited for up to bind_timeout
-        seconds while another server of the bench (in any test run) holds it."""
+        seconds while another server of the bench (in any test run) holds it.
+        tls_versions: (lowest, highest) protocol versions the server accepts;
+        below TLS 1.2 the OpenSSL security level is lowered so that it can."""
         self.handler = handler
         self.lifetime = lifetime
         self.tls = certificate is not None
@@ -155,6 +158,12 @@ class ScriptedServer:
         if certificate is not None:
             self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self._context.load_cert_chain(str(certificate.cert), str(certificate.key))
+            if tls_versions is not None:
+                if tls_versions[0] < ssl.TLSVersion.TLSv1_2:
+                    self._context.set_ciphers("DEFAULT:@SECLEVEL=0")
+                with warnings.catch_warnings():  # old versions are what such a test is about
+                    warnings.simplefilter("ignore", DeprecationWarning)
+                    self._context.minimum_version, self._context.maximum_version = tls_versions
         self._requested_port = port
         self._bind_timeout = bind_timeout
         self._listeners: list[socket.socket] = []

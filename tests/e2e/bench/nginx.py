@@ -52,6 +52,7 @@ http {{
     server_name localhost;
     ssl_certificate {cert};
     ssl_certificate_key {key};
+{protocols}
     root {root};
     location / {{
 {location}
@@ -126,7 +127,8 @@ class _DelayUpstream:
 
 class NginxServer:
     def __init__(self, root: Path, certificate, folder: Path, *, port: int = 0, limit_rate: int | None = None,
-                 delay: float | None = None, lifetime: float = 300.0, bind_timeout: float = 300.0):
+                 delay: float | None = None, lifetime: float = 300.0, bind_timeout: float = 300.0,
+                 ssl_protocols: str | None = None):
         """root: the folder served at /; certificate: a certs.KeyPair; folder:
         where configuration, logs and temporary files go (emptied first)."""
         self.root = Path(root).resolve()
@@ -134,6 +136,7 @@ class NginxServer:
         self.folder = Path(folder).resolve()
         self.limit_rate = limit_rate
         self.delay = delay
+        self.ssl_protocols = ssl_protocols  # nginx's ssl_protocols value, e.g. "TLSv1.2"
         self.lifetime = lifetime
         self._requested_port = port
         self._bind_timeout = bind_timeout
@@ -190,7 +193,8 @@ class NginxServer:
                 "      proxy_read_timeout 3600s;\n    }")
         config = _CONFIG.format(dir=self.folder, log_format=_LOG_FORMAT, listen="\n".join(listen),
                                 cert=Path(self.certificate.cert).resolve(), key=Path(self.certificate.key).resolve(),
-                                root=self.root, location="\n".join(location), delay_location=delay_location)
+                                root=self.root, location="\n".join(location), delay_location=delay_location,
+                                protocols=f"    ssl_protocols {self.ssl_protocols};" if self.ssl_protocols else "")
         path = self.folder / "nginx.conf"
         path.write_text(config)
         return path
