@@ -11,6 +11,7 @@ cd "$(dirname "$0")"
 # Command, then who runs it.
 commands=(
   cmake ctest make c++ cc                  # build and unit tests (CMake picks cc and c++)
+  clang clang++                            # the fuzz preset (scripts/fuzz.sh)
   x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres  # cmake/mingw-w64-posix.cmake
   x86_64-w64-mingw32-objdump               # the import table check
   wine wineserver wineboot                 # scripts/with-wine.sh, tests/e2e/bench/wine.py, ctest's emulator

@@ -2,7 +2,8 @@
 # Runs every test, as root on Debian 12: installs what is missing and checks
 # that every command used comes from a package it installs, then
 #  1. the portable code's unit tests natively, under AddressSanitizer and
-#     UndefinedBehaviorSanitizer, and again under ThreadSanitizer;
+#     UndefinedBehaviorSanitizer, and again under ThreadSanitizer; then each
+#     libFuzzer harness for a few seconds from its committed seeds;
 #  2. the Windows build (download address on loopback) under Wine with a
 #     display of its own: the same unit tests, the Win32 tests and the
 #     end-to-end tests of the real program.
@@ -23,6 +24,9 @@ echo "== Native unit tests (TSan)"
 cmake --preset native-tsan >/dev/null
 cmake --build --preset native-tsan -j"$jobs"
 ctest --preset native-tsan
+
+echo "== Fuzzing (libFuzzer, ASan, UBSan), each harness from its seeds for a while"
+bash scripts/fuzz.sh 7
 
 echo "== Windows build, tests under Wine"
 # The program itself checks no publisher here (a build dir the demo used may

@@ -48,6 +48,7 @@ HeaderList ParseHeaderBlock(std::wstring_view raw, std::vector<std::wstring>* se
     if (colon == std::wstring_view::npos || colon == 0) continue;
     if (StartsWithIgnoreCase(line, L"HTTP/") || IsRequestLine(line)) continue;
     std::wstring name = TrimBlanks(line.substr(0, colon));
+    if (name.empty()) continue;  // only blanks before the colon: no name at all
     std::wstring value = TrimBlanks(line.substr(colon + 1));
     if (set_cookies && EqualsIgnoreCase(name, L"Set-Cookie")) {
       set_cookies->push_back(std::move(value));

@@ -13,6 +13,7 @@ TEST(NetHeaders, ParsesRawBlock) {
       L"Content-Length:  42 \r\n"
       L"content-type: text/plain\r\n"
       L": no name\r\n"
+      L" \t: blank name\r\n"
       L"no colon at all\r\n"
       L"GET /a:b HTTP/1.1\r\n"
       L"Set-Cookie: a=1; Path=/\r\n"
