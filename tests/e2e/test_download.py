@@ -18,6 +18,7 @@ import pytest
 from bench import paths, scenarios
 from bench.standin import read_launches
 from bench.uia import label_text, progress_bar
+from bench.waiting import wait_until
 from bench.wine import windows_path
 
 TITLE = "Kelvora Installation"
@@ -67,10 +68,7 @@ def dismiss_failure_message(uia, process) -> dict:
 def wait_launches(log: Path, timeout: float = 20) -> list[dict]:
     """The stand-in's records, once it has written one: the shell starts it
     while the program is already ending."""
-    deadline = time.monotonic() + timeout
-    while not (launches := read_launches(log)) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return launches
+    return wait_until(lambda: read_launches(log), timeout, interval=0.1)
 
 
 def files_in(folder: Path) -> list[str]:
@@ -310,13 +308,11 @@ def test_close_during_the_transfer_stops_it(vendor_server, installer_bytes, run_
                                            launch_log, screenshot):
     vendor_server(scenarios.serve_bytes(installer_bytes, rate=500_000))
     process = run_installer()
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
+    def transfer_started() -> bool:
         windows = uia.windows(title=TITLE)
-        if windows and progress_bar(windows[0])["progress"]["pos"] > 0:
-            break
-        time.sleep(0.2)
-    else:
+        return bool(windows) and progress_bar(windows[0])["progress"]["pos"] > 0
+
+    if not wait_until(transfer_started, 60, interval=0.2):
         pytest.fail("the transfer did not start")
     screenshot("before-close")
     uia.close(title=TITLE)

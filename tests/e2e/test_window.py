@@ -5,12 +5,12 @@ with a scripted coordinator) under Wine, driven through the UI automation helper
 from __future__ import annotations
 
 import re
-import time
 
 import pytest
 
 from bench import scenarios
 from bench.uia import IDCANCEL, IDOK, SW_SHOWMAXIMIZED, label_text, progress_bar
+from bench.waiting import wait_until
 from bench.wine import windows_path
 
 IMAGE = "Kelvora_Installer.exe"
@@ -67,13 +67,14 @@ def step_number(window: dict) -> int:
 
 def wait_for_step_beyond(uia, window: dict, beyond: int, timeout: float = 15) -> int:
     """Reads the label until the test coordinator's step counter has passed `beyond`."""
-    deadline = time.monotonic() + timeout
-    while True:
-        number = step_number(current(uia, window))
-        if number > beyond:
-            return number
-        assert time.monotonic() < deadline, f"label stuck at step {number}, expected more than {beyond}"
-        time.sleep(0.1)
+    numbers = []
+
+    def passed() -> bool:
+        numbers.append(step_number(current(uia, window)))
+        return numbers[-1] > beyond
+
+    assert wait_until(passed, timeout, interval=0.1), f"label stuck at step {numbers[-1]}, expected more than {beyond}"
+    return numbers[-1]
 
 
 # ----- refusal --------------------------------------------------------------------------------

@@ -22,7 +22,7 @@ import warnings
 from dataclasses import dataclass, field
 from typing import Callable
 
-from .port_lock import PortLock
+from .file_lock import FileLock
 
 _MAX_HEAD = 64 * 1024
 _SOCKET_TIMEOUT_S = 30.0
@@ -178,7 +178,7 @@ class ScriptedServer:
         self.failed_handshakes = 0
         self.handler_errors: list[str] = []
         self.port = 0
-        self._port_lock = PortLock(port) if port else None
+        self._port_lock = FileLock.for_port(port) if port else None
 
     # ----- life cycle ----------------------------------------------------------------------
 

@@ -20,7 +20,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from .lifetime import die_with_parent
-from .port_lock import PortLock
+from .file_lock import FileLock
+from .waiting import wait_until
 
 _LOG_FORMAT = (
     '{"method":"$request_method","target":"$request_uri","status":$status,'
@@ -143,7 +144,7 @@ class NginxServer:
         self._process: subprocess.Popen | None = None
         self._delay_upstream: _DelayUpstream | None = None
         self.port = 0
-        self._port_lock = PortLock(port) if port else None
+        self._port_lock = FileLock.for_port(port) if port else None
 
     @property
     def access_log(self) -> Path:
@@ -264,12 +265,9 @@ class NginxServer:
         return result
 
     def wait_for_requests(self, count: int, timeout: float) -> list[LoggedRequest]:
-        deadline = time.monotonic() + timeout
-        while True:
-            found = self.requests()
-            if len(found) >= count or time.monotonic() > deadline:
-                return found
-            time.sleep(0.05)
+        """The log once it has at least count requests, or when timeout runs out."""
+        wait_until(lambda: len(self.requests()) >= count, timeout)
+        return self.requests()
 
 
 def place_file(root: Path, url_path: str, source: Path | bytes) -> Path:

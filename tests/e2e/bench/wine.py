@@ -8,7 +8,6 @@ it ends."""
 from __future__ import annotations
 
 import contextlib
-import fcntl
 import hashlib
 import os
 import select
@@ -19,6 +18,7 @@ import time
 from pathlib import Path, PurePosixPath
 
 from . import registry
+from .file_lock import FileLock
 from .lifetime import die_with_parent
 from .proxy_settings import CONNECTIONS_KEY, VALUE_NAME, ProxyConfig, connection_settings_blob
 
@@ -79,7 +79,7 @@ class WineEnv:
         self._xvfb = xvfb
         self._owns_prefix = owns_prefix
         self._started: list[WineProcess] = []
-        self._lock_file = None
+        self._prefix_lock: FileLock | None = None
 
     # ----- making and stopping -------------------------------------------------------------
 
@@ -110,17 +110,8 @@ class WineEnv:
     def _lock(self) -> None:
         """One test file at a time per prefix: registry settings and the vendor
         port are shared by everything that runs in it."""
-        self.prefix.mkdir(parents=True, exist_ok=True)
-        self._lock_file = open(self.prefix / ".kelvora-bench.lock", "w")
-        deadline = time.monotonic() + 600
-        while True:
-            try:
-                fcntl.flock(self._lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                return
-            except BlockingIOError:
-                if time.monotonic() > deadline:
-                    raise TimeoutError(f"prefix {self.prefix} stayed busy for 10 minutes")
-                time.sleep(0.2)
+        self._prefix_lock = FileLock(self.prefix / ".kelvora-bench.lock")
+        self._prefix_lock.acquire(timeout=600)
 
     def close(self) -> None:
         for process in self._started:
@@ -137,9 +128,9 @@ class WineEnv:
             if self._xvfb.poll() is None:
                 self._xvfb.kill()
             self._xvfb = None
-        if self._lock_file is not None:
-            self._lock_file.close()
-            self._lock_file = None
+        if self._prefix_lock is not None:
+            self._prefix_lock.release()
+            self._prefix_lock = None
 
     def __enter__(self) -> "WineEnv":
         return self
