@@ -2,18 +2,20 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "shell/publisher_name.h"
 #include "shell/signature_check_win.h"
-#include "window/working_file_win.h"
+#include "window/file_pin_win.h"
 
 namespace kelvora {
 
 namespace {
 
 bool SignedBy(const std::wstring& path, unique_file& held, std::wstring_view publisher) {
-  if (!held)
-    held.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The shell will open the file by its name: from the check to the launch
+  // it must stay the very file that was checked, unwritten and unrenamed.
+  held = PinFile(path, std::move(held));
   if (!held) return false;
   const auto signer = VerifiedSigner(held.get(), path);
   return signer && SignedByPublisher(publisher, *signer);
@@ -30,7 +32,7 @@ bool AcceptInstaller(const std::wstring& path, unique_file& held, std::wstring_v
   }
   if (!accepted) {
     held.reset();
-    if (!path.empty()) DiscardFile(path);
+    if (!path.empty()) ::DeleteFileW(path.c_str());
   }
   return accepted;
 }

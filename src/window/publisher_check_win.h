@@ -10,11 +10,11 @@
 
 namespace kelvora {
 
-// With an empty `publisher` does nothing and returns true. Otherwise checks
-// the file at `path` through `held`, the handle that holds it until it is
-// launched (when `held` is empty, a file left there by an earlier run is
-// opened and held in it now), and returns true when the file carries a valid
-// signature of `publisher`. Returns false when it does not, when no file
+// With an empty `publisher` does nothing and returns true. Otherwise pins
+// the file at `path` (file_pin_win.h: the file `held` holds, or when `held`
+// is empty, a file an earlier run left there), checks it through the pinning
+// handle, which replaces `held` and must stay open until the launch, and
+// returns true when the file carries a valid signature of `publisher`. Returns false when it does not, when no file
 // could be held, or on any failure: the file has then been removed (as far as
 // it can be), `held` is empty, and nothing may be launched. Call on a
 // background thread (it reads the whole file); does not throw.

@@ -1,0 +1,92 @@
+#include "window/file_pin_win.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/win32_handles.h"
+
+namespace kelvora {
+namespace {
+
+class FilePin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, buffer);
+    folder_ = std::wstring(buffer, n) + L"kelvora_pin_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    path_ = folder_ + L"\\Kelvora_Install.exe";
+    aside_ = folder_ + L"\\aside.exe";
+  }
+  void TearDown() override {
+    DeleteFileW(path_.c_str());
+    DeleteFileW(aside_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  static void Write(const std::wstring& path, const char* text) {
+    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), text, static_cast<DWORD>(strlen(text)), &written, nullptr));
+  }
+  // How the run holds the file it put in place: reading, maybe with delete
+  // access, others allowed to read and delete.
+  unique_file Held() const {
+    return unique_file(CreateFileW(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  unique_file Open(DWORD access, DWORD share) const {
+    return unique_file(CreateFileW(path_.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
+  std::wstring folder_, path_, aside_;
+};
+
+TEST_F(FilePin, ThePinnedFileCannotBeWrittenRenamedOrDeleted) {
+  Write(path_, "MZ checked");
+  unique_file held = Held();
+  ASSERT_TRUE(held);
+  // The run's hold keeps writers out already, but not a rename (below).
+  EXPECT_FALSE(Open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+
+  const unique_file pinned = PinFile(path_, std::move(held));
+  ASSERT_TRUE(pinned);
+  EXPECT_FALSE(MoveFileW(path_.c_str(), aside_.c_str()));
+  EXPECT_FALSE(DeleteFileW(path_.c_str()));
+  EXPECT_FALSE(Open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  EXPECT_FALSE(Open(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  // Reading, as the shell does to start it, still works.
+  EXPECT_TRUE(Open(GENERIC_READ, FILE_SHARE_READ));
+  EXPECT_TRUE(Open(GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE));
+}
+
+TEST_F(FilePin, AFileSwappedInUnderTheNameIsNotPinned) {
+  Write(path_, "MZ checked");
+  unique_file held = Held();
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(MoveFileW(path_.c_str(), aside_.c_str()));  // the hold shares delete: a rename goes through
+  Write(path_, "MZ swapped in");
+  EXPECT_FALSE(PinFile(path_, std::move(held)));
+}
+
+TEST_F(FilePin, WithoutAHoldTheFileAtTheNameIsPinned) {
+  EXPECT_FALSE(PinFile(path_, unique_file()));  // nothing there
+  Write(path_, "MZ from an earlier run");
+  const unique_file pinned = PinFile(path_, unique_file());
+  ASSERT_TRUE(pinned);
+  EXPECT_FALSE(DeleteFileW(path_.c_str()));
+}
+
+TEST_F(FilePin, AFileOpenForWritingIsNotPinned) {
+  Write(path_, "MZ being written");
+  const unique_file writer = Open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  ASSERT_TRUE(writer);
+  EXPECT_FALSE(PinFile(path_, unique_file()));
+}
+
+}  // namespace
+}  // namespace kelvora
