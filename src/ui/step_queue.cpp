@@ -1,47 +1,49 @@
 #include "ui/step_queue.h"
 
-#include <optional>
 #include <utility>
-
-#include "ui/thread_signal.h"
 
 namespace kelvora::ui {
 
 StepQueue::StepQueue(std::function<void()> post_wakeup)
     : ui_thread_(std::this_thread::get_id()), post_wakeup_(std::move(post_wakeup)) {}
 
-void StepQueue::Run(const Step& step) {
+void StepQueue::Run(StepRef step) {
   if (OnUiThread()) {
     step();
     return;
   }
-  // A signal per hand-over: cheap (one event), and nothing outlives the call.
-  ThreadSignal done;
-  std::exception_ptr error;
-  {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(Entry{&step, &error, &done});
-  }
+  Entry entry(step);
+  lock_.Lock();
+  (tail_ ? tail_->next : head_) = &entry;
+  tail_ = &entry;
+  lock_.Unlock();
   post_wakeup_();
-  done.Wait();
-  if (error) std::rethrow_exception(error);
+  lock_.Lock();
+  while (!entry.done) lock_.Wait();
+  lock_.Unlock();
+  if (entry.error) std::rethrow_exception(entry.error);
 }
 
 void StepQueue::RunPending() {
   for (;;) {
-    std::optional<Entry> entry;
-    {
-      std::lock_guard lock(mutex_);
-      if (queue_.empty()) return;
-      entry = queue_.front();
-      queue_.pop_front();
+    lock_.Lock();
+    Entry* entry = head_;
+    if (entry) {
+      head_ = entry->next;
+      if (!head_) tail_ = nullptr;
     }
+    lock_.Unlock();
+    if (!entry) return;
     try {
-      (*entry->step)();
+      entry->step();
     } catch (...) {
-      *entry->error = std::current_exception();
+      entry->error = std::current_exception();
     }
-    entry->done->Notify();
+    // Once done is seen the waiter returns and its entry is gone: touch it no more.
+    lock_.Lock();
+    entry->done = true;
+    lock_.Unlock();
+    lock_.NotifyAll();
   }
 }
 

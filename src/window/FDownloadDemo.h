@@ -45,7 +45,7 @@ class TFormKelvoraInstaller {
   // step); ignored while another close is in progress.
   void Close();
   // Any thread: runs `step` on the UI thread and waits; rethrows its error.
-  void RunOnUiThread(const std::function<void()>& step) { application_.Steps().Run(step); }
+  void RunOnUiThread(ui::StepRef step) { application_.Steps().Run(step); }
 
   HWND Handle() const { return window_.get(); }
   ui::Application& Application() { return application_; }
