@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "window/progress_bar_model.h"
 
@@ -16,7 +17,7 @@ class TLabel {
   void Attach(HWND handle) { handle_ = handle; }
   HWND Handle() const { return handle_; }
   const std::wstring& Caption() const { return caption_; }
-  void SetCaption(const std::wstring& caption);
+  void SetCaption(std::wstring_view caption);
 
  private:
   HWND handle_ = nullptr;
@@ -25,7 +26,8 @@ class TLabel {
 
 // A horizontal progress bar whose minimum, maximum and value are doubles;
 // the numbers follow ProgressBarModel, and the native control is touched only
-// when they change.
+// when they change. Both controls take a new text or value at once but paint
+// it only when the UI thread is idle.
 class TProgressBar {
  public:
   void Attach(HWND handle);

@@ -12,7 +12,7 @@ void TFormKelvoraInstaller::ReceiveThreadDataEvent(const void*, std::int32_t Thr
   if (!LCancel) {
     RunOnUiThread([this, ThreadNo, ASpeed, AReadCount] {
       ProgressBarArray[ThreadNo]->SetPosition(static_cast<double>(AReadCount));
-      LabelProgressArray[ThreadNo]->SetCaption(DownloadSpeedText(ASpeed));
+      LabelProgressArray[ThreadNo]->SetCaption(SpeedText(ASpeed).view());
     });
   }
   Abort = LCancel;
