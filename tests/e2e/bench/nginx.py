@@ -28,7 +28,7 @@ _LOG_FORMAT = (
     '"body_bytes_sent":$body_bytes_sent,"bytes_sent":$bytes_sent,"connection":$connection,'
     '"user_agent":"$http_user_agent","range":"$http_range","cookie":"$http_cookie",'
     '"accept":"$http_accept","accept_encoding":"$http_accept_encoding","host":"$http_host",'
-    '"request_time":"$request_time"}')
+    '"request_time":"$request_time","msec":"$msec"}')
 
 _CONFIG = """\
 daemon off;
