@@ -1,5 +1,7 @@
 #include "common/win32_error.h"
 
+#include "common/win32_handles.h"
+
 namespace kelvora {
 
 Win32Error::Win32Error(const std::string& what, DWORD code)
@@ -8,12 +10,12 @@ Win32Error::Win32Error(const std::string& what, DWORD code)
 void ThrowLastError(const char* what) { throw Win32Error(what, ::GetLastError()); }
 
 std::wstring SystemErrorText(DWORD code, HMODULE message_module) {
-  wchar_t* buffer = nullptr;
+  unique_local_text buffer;
   DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                 (message_module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-  DWORD length = ::FormatMessageW(flags, message_module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text(buffer ? buffer : L"", length);
-  if (buffer) ::LocalFree(buffer);
+  DWORD length =
+      ::FormatMessageW(flags, message_module, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+  std::wstring text(buffer ? buffer.get() : L"", buffer ? length : 0);
   while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n' ||
                            text.back() == L'\t' || text.back() == L'.'))
     text.pop_back();

@@ -8,6 +8,7 @@
 #include <winhttp.h>
 
 #include "common/unique_any.h"
+#include "common/win32_handles.h"
 
 namespace kelvora::net {
 
@@ -37,7 +38,10 @@ struct WinHttpApi {
 const WinHttpApi* WinHttp() noexcept;
 
 // Only called for handles WinHTTP gave out, so the table is there.
-inline void close_hinternet(HINTERNET handle) noexcept { WinHttp()->CloseHandle(handle); }
+inline void close_hinternet(HINTERNET handle) noexcept {
+  KeepLastError keep;
+  WinHttp()->CloseHandle(handle);
+}
 using unique_hinternet = unique_any<HINTERNET, close_hinternet>;
 
 }  // namespace kelvora::net

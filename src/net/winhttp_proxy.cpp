@@ -2,13 +2,15 @@
 
 #include <mutex>
 
+#include "common/win32_handles.h"
+
 namespace kelvora::net {
 
 namespace {
+// Strings in WinHTTP's proxy structures are the caller's to free.
 std::wstring TakeGlobalString(LPWSTR text) {
-  std::wstring result = text ? text : L"";
-  if (text) ::GlobalFree(text);
-  return result;
+  const unique_global_text owner(text);
+  return owner ? owner.get() : L"";
 }
 }  // namespace
 

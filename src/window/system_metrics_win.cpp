@@ -1,21 +1,22 @@
 #include "window/system_metrics_win.h"
 
+#include "common/system_library_win.h"
+#include "common/win32_handles.h"
+
 namespace kelvora {
 
 namespace {
 
 // Functions of newer Windows versions, looked up at run time so that the
-// program still starts on Windows 7.
+// program still starts on Windows 7. The modules are mapped in every process.
 template <typename Function>
 Function SystemFunction(const wchar_t* module, const char* name) {
-  const HMODULE handle = ::GetModuleHandleW(module);
-  return handle ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(handle, name))) : nullptr;
+  return ModuleFunction<Function>(::GetModuleHandleW(module), name);
 }
 
 int SystemDpi() {
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ::ReleaseDC(nullptr, screen);
+  const unique_screen_dc screen(::GetDC(nullptr));
+  const int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
   return dpi > 0 ? dpi : 96;
 }
 
