@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "app/download_address.h"
@@ -38,7 +39,8 @@ struct DownloadRunState {
   std::int32_t I = 0;
   std::vector<Fragment> plan;
   bool complete = false;
-  unique_file held_file;  // the complete file, held from its move until its launch
+  unique_file working_file;  // the run's handle, from the working file's creation until its move
+  unique_file held_file;     // the complete file, held from its move until its launch
 };
 
 // How long the coordinator sleeps between looks at the close flag while the
@@ -66,14 +68,19 @@ void TFormKelvoraInstaller::SampleDownload() {
     // Everything that can fail, the client and the path included, lies
     // inside: the final steps below must always run to release the window.
     client = net::CreateWinHttpClient();
-    state.LFileName = JoinTargetPath(TemporaryFolder());
+    // Without a usable temporary folder the run fails: a bare or relative
+    // name would put the download in, and launch it from, whatever folder the
+    // program was started from.
+    const std::wstring folder = TemporaryFolder();
+    if (!IsFullyQualifiedFolder(folder)) throw std::runtime_error("no usable temporary folder");
+    state.LFileName = JoinTargetPath(folder);
     state.LWorkingName = WorkingFileName(state.LFileName);
 
     state.LSize = net::SizeFromHead(client->Head(kDownloadUrl));
 
     // Only a complete download may lie at the target path from now on.
     RemoveEarlierFile(state.LFileName);
-    PrepareFile(state.LWorkingName, state.LSize);
+    state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
 
     state.plan = PlanFragments(state.LSize, ThreadCount);
     state.LFragSize = state.LSize / ThreadCount;
@@ -81,8 +88,8 @@ void TFormKelvoraInstaller::SampleDownload() {
     for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !FClosingForm; ++state.I) {
       const Fragment& fragment = state.plan[state.I];
       state.LEnd = fragment.end;
-      workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, state.LWorkingName, state.I, fragment.start,
-                                                          fragment.end));
+      workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
+                                                          state.I, fragment.start, fragment.end));
       workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
         ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
@@ -103,21 +110,21 @@ void TFormKelvoraInstaller::SampleDownload() {
       worker.reset();
     }
     state.complete = DownloadComplete(state.plan, state.LSize, outcomes);
-    if (state.complete) state.held_file = PutInPlace(state.LWorkingName, state.LFileName);
+    if (state.complete) state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
   } catch (...) {
     failure = std::current_exception();
   }
 
   // Final steps, however the run went.
   client.reset();
-  if (!state.held_file && !state.LWorkingName.empty()) DiscardFile(state.LWorkingName);
+  if (state.working_file) DiscardFile(std::move(state.working_file));
   // Checked here rather than in the completion step: hashing the whole file
   // must not stall the window. A rejected file is gone, and even a file that
   // turns up at the path afterwards is not launched.
   const bool accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
   try {
     RunOnUiThread([this, &state, accepted] {
-      if (accepted && FileExists(state.LFileName))
+      if (accepted && !state.LFileName.empty() && FileExists(state.LFileName))
         LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
       else
         ui::ShowPlainMessage(application_.Handle(), L"Download fehlgeschlagen");

@@ -29,10 +29,10 @@ void TBackgroundThread::WaitForEnd() {
   if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
 }
 
-TDownloadThread::TDownloadThread(std::wstring URL, std::wstring FileName, std::int32_t ThreadNo,
-                                 std::int64_t StartPoint, std::int64_t EndPoint)
+TDownloadThread::TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
+                                 std::int64_t EndPoint)
     : FURL(std::move(URL)),
-      FFileName(std::move(FileName)),
+      FFile(std::move(File)),
       FStartPoint(StartPoint),
       FEndPoint(EndPoint),
       FThreadNo(ThreadNo) {}
@@ -45,9 +45,7 @@ void TDownloadThread::Execute() {
   client->SetReceiveDataHandler([this](const void* sender, std::int64_t content_length, std::int64_t read_count,
                                        bool& abort) { ReceiveDataHook(sender, content_length, read_count, abort); });
 
-  unique_file file(::CreateFileW(FFileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) ThrowLastError("CreateFileW");
+  const unique_file file = std::move(FFile);
   FTimeStart = ::GetTickCount();
   net::FileStream stream(file.get());
   stream.Seek(FStartPoint);

@@ -53,7 +53,10 @@ class TBackgroundThread {
 
 class TDownloadThread : public TBackgroundThread {
  public:
-  TDownloadThread(std::wstring URL, std::wstring FileName, std::int32_t ThreadNo, std::int64_t StartPoint,
+  // `File` is the worker's own handle on the run's working file (a
+  // duplicate of the coordinator's): the file is never opened by name, where
+  // another process could have put something else.
+  TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
                   std::int64_t EndPoint);
   // Waits for the thread's end, then discards any error it kept.
   ~TDownloadThread() override;
@@ -71,7 +74,7 @@ class TDownloadThread : public TBackgroundThread {
  private:
   TDownloadThreadDataEvent FOnThreadData;
   std::wstring FURL;
-  std::wstring FFileName;
+  unique_file FFile;
   std::int64_t FStartPoint;
   std::int64_t FEndPoint;
   std::int32_t FThreadNo;

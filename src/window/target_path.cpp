@@ -12,4 +12,14 @@ std::wstring JoinTargetPath(std::wstring_view folder) {
   return path;
 }
 
+bool IsFullyQualifiedFolder(std::wstring_view folder) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (folder.size() >= 3 && folder[1] == L':' && separator(folder[2])) {
+    const wchar_t drive = folder[0];
+    return (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
+  }
+  // "\\" followed by a server (or "?" / "." for a device path).
+  return folder.size() >= 3 && separator(folder[0]) && separator(folder[1]) && !separator(folder[2]);
+}
+
 }  // namespace kelvora

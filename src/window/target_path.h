@@ -14,4 +14,10 @@ inline constexpr std::wstring_view kTargetFileName = L"Kelvora_Install.exe";
 // Any thread may call it; it throws only std::bad_alloc.
 std::wstring JoinTargetPath(std::wstring_view folder);
 
+// True only for a folder given in full: "X:\..." or a UNC path
+// ("\\server\share..."), device paths ("\\?\...") included. Empty, relative
+// ("Temp"), drive-relative ("C:Temp") and rooted ("\Temp") folders depend on
+// the current folder or drive and give false. Any thread; does not throw.
+bool IsFullyQualifiedFolder(std::wstring_view folder);
+
 }  // namespace kelvora

@@ -12,29 +12,57 @@ namespace kelvora {
 std::wstring WorkingFileName(const std::wstring& target) { return target + L".part"; }
 
 void RemoveEarlierFile(const std::wstring& path) {
-  if (::DeleteFileW(path.c_str())) return;
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-    throw Win32Error("DeleteFileW", error);
+  // Attributes of the name itself: a link is not followed.
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    throw Win32Error("GetFileAttributesW", error);
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  // A folder link or junction goes with RemoveDirectoryW, which removes the
+  // link and leaves its target alone; a folder with content stays and fails.
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str())
+                                                               : ::DeleteFileW(path.c_str());
+  if (!removed) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      throw Win32Error((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "RemoveDirectoryW" : "DeleteFileW", error);
+  }
 }
 
-void PrepareFile(const std::wstring& path, std::int64_t size) {
-  unique_file file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size) {
+  RemoveEarlierFile(path);
+  // CREATE_NEW never opens what is there: a file or link put at the name
+  // after the removal fails the run instead of being written through.
+  unique_file file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) ThrowLastError("CreateFileW");
   LARGE_INTEGER end{};
   end.QuadPart = size > 0 ? size : 0;
-  if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
-    ThrowLastError("SetEndOfFile");
+  if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) {
+    const DWORD error = ::GetLastError();
+    DiscardFile(std::move(file));
+    throw Win32Error("SetEndOfFile", error);
+  }
+  LARGE_INTEGER start{};
+  ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+  return file;
 }
 
-unique_file PutInPlace(const std::wstring& working, const std::wstring& target) {
-  // Renamed through a handle that lets others only read, so nobody can
-  // write or replace the file from here on.
-  unique_file renamed(::CreateFileW(working.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!renamed) ThrowLastError("CreateFileW");
+unique_file DuplicateFileHandle(HANDLE file) {
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+    ThrowLastError("DuplicateHandle");
+  return unique_file(copy);
+}
 
+namespace {
+
+void Rename(HANDLE file, const std::wstring& target) {
   const size_t name_bytes = target.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -42,15 +70,47 @@ unique_file PutInPlace(const std::wstring& working, const std::wstring& target) 
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(name_bytes);
   std::memcpy(rename->FileName, target.c_str(), name_bytes);
-  if (!::SetFileInformationByHandle(renamed.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
+  if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
     ThrowLastError("SetFileInformationByHandle");
+}
 
-  // Held from here on by a plain read handle on the same file object (not
-  // reopened by name, which could find another file): the launching shell
-  // then needs no delete sharing. Where that cannot be had, the renaming
-  // handle keeps the file just as safe.
-  unique_file held(::ReOpenFile(renamed.get(), GENERIC_READ, FILE_SHARE_READ, 0));
-  return held ? std::move(held) : std::move(renamed);
+}  // namespace
+
+unique_file PutInPlace(unique_file working, const std::wstring& target) {
+  // The handle kept must neither write nor delete, or every later opener
+  // (the shell included) would have to share writing or deleting with it.
+  // While the writing handle is open, any other handle must share writing,
+  // so a reader that may still delete bridges the step; each is a new handle
+  // on the same file, never an open by name, which could find another file.
+  unique_file bridge(::ReOpenFile(working.get(), GENERIC_READ | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  if (!bridge) {
+    const DWORD error = ::GetLastError();
+    DiscardFile(std::move(working));
+    throw Win32Error("ReOpenFile", error);
+  }
+  working.reset();
+  try {
+    Rename(bridge.get(), target);
+  } catch (...) {
+    DiscardFile(std::move(bridge));
+    throw;
+  }
+  // Fails if anybody opened the file for writing meanwhile: then it is
+  // removed again rather than launched.
+  unique_file held(::ReOpenFile(bridge.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+  if (!held) {
+    const DWORD error = ::GetLastError();
+    DiscardFile(std::move(bridge));
+    throw Win32Error("ReOpenFile", error);
+  }
+  return held;
+}
+
+void DiscardFile(unique_file file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 void DiscardFile(const std::wstring& path) { ::DeleteFileW(path.c_str()); }

@@ -2,6 +2,7 @@
 // The files of a download run: the installer at its final path only ever
 // holds a complete download; the transfer goes into a working file beside it
 // that takes the final name in one step once it is known to be complete.
+// From its creation to its launch only the run's own handles can write it.
 
 #include <cstdint>
 #include <string>
@@ -13,21 +14,34 @@ namespace kelvora {
 // The working file for a target path ("<target>.part").
 std::wstring WorkingFileName(const std::wstring& target);
 
-// Removes a file an earlier run left at `path`; nothing there is fine.
-// Throws Win32Error when something is there that cannot be removed (a file in
-// use, a directory).
+// Removes whatever an earlier run or anybody else left at `path`: a file, a
+// hard link, a symbolic link or other reparse point (the link itself, never
+// what it points to), an empty folder. Nothing there is fine. Throws
+// Win32Error when something is there that cannot be removed (a file in use,
+// a folder with content).
 void RemoveEarlierFile(const std::wstring& path);
 
-// Creates `path` anew, sized to `size` bytes (empty when the size is
-// unknown), and closes it. Throws Win32Error.
-void PrepareFile(const std::wstring& path, std::int64_t size);
+// Creates the working file at `path` as a new file (anything at its name is
+// removed first; a name taken again meanwhile fails), sized to `size` bytes
+// (empty when the size is unknown). The handle returned reads, writes and
+// deletes; others may open the file only to read it. Throws Win32Error.
+unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size);
 
-// Gives the working file the target's name, replacing nothing but an earlier
-// file there, and returns a handle on the result that lets others only read
-// it, so that it cannot be swapped before it is launched. Throws Win32Error.
-unique_file PutInPlace(const std::wstring& working, const std::wstring& target);
+// A second handle on the same file for a worker, not opened by name.
+// Throws Win32Error.
+unique_file DuplicateFileHandle(HANDLE file);
 
-// Removes a working file that is left over; failures are ignored.
+// Gives the working file the target's name through the run's handle,
+// replacing an earlier file there, and returns a handle on the result that
+// reads it and lets others only read it (or delete it), so that it cannot be
+// rewritten before it is launched. `working` is closed. Throws Win32Error,
+// and then the file is gone, under either name.
+unique_file PutInPlace(unique_file working, const std::wstring& target);
+
+// Removes a file that is left over through a handle on it with delete
+// access, which is closed. Failures are ignored.
+void DiscardFile(unique_file file);
+// Removes the file at `path`; failures are ignored.
 void DiscardFile(const std::wstring& path);
 
 }  // namespace kelvora

@@ -15,11 +15,11 @@ from pathlib import Path
 
 import pytest
 
-from bench import paths, scenarios
+from bench import paths, registry, scenarios
 from bench.standin import read_launches
 from bench.uia import label_text, progress_bar
 from bench.waiting import wait_until
-from bench.wine import windows_path
+from bench.wine import TEMP_KEY, windows_path
 
 TITLE = "Kelvora Installation"
 MESSAGE_TITLE = "Kelvora_installer"
@@ -273,6 +273,33 @@ def test_directory_in_the_way(vendor_nginx, installer_bytes, run_installer, uia,
     assert (temp_folder / TARGET).is_dir()
     assert [request.method for request in server.requests()] == ["HEAD"]
     assert read_launches(launch_log) == []
+
+
+@pytest.mark.parametrize("name, temp_value", [
+    ("a folder that does not exist", lambda work_dir: windows_path(work_dir / "temp" / "no-such-folder")),
+    ("no absolute path", lambda work_dir: "Temp"),
+])
+def test_no_usable_temporary_folder_fails_and_touches_nothing_else(name, temp_value, vendor_nginx, installer_bytes,
+                                                                   programs, uia, wine, installer_exe, temp_folder,
+                                                                   work_dir, launch_log):
+    # Started from a folder that holds a file of the installer's name: it is neither replaced nor launched.
+    start = work_dir / "started-from"
+    shutil.rmtree(start, ignore_errors=True)
+    start.mkdir(parents=True)
+    earlier = b"MZ a file of the same name in the folder the program was started from"
+    (start / TARGET).write_bytes(earlier)
+    value = temp_value(work_dir)
+    wine.apply_registry({TEMP_KEY: {"TEMP": registry.sz(value), "TMP": registry.sz(value)}})  # put back by temp_folder
+    server = vendor_nginx(installer_bytes)
+
+    process = programs(installer_exe, cwd=start, extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
+    uia.wait_dialog(timeout=30, title="Bestätigen")
+    uia.press(1, dialog=True, title="Bestätigen")
+    dismiss_failure_message(uia, process)
+    assert files_in(start) == [TARGET] and (start / TARGET).read_bytes() == earlier
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+    assert server.requests() == []
 
 
 # ----- closing the window during a run ----------------------------------------------------------

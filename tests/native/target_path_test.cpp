@@ -24,5 +24,27 @@ TEST(TargetPath, JoinTable) {
   for (const auto& row : rows) EXPECT_EQ(JoinTargetPath(row.folder), row.expected);
 }
 
+TEST(TargetPath, OnlyAFolderGivenInFullIsUsable) {
+  struct Row {
+    const wchar_t* folder;
+    bool usable;
+  };
+  const Row rows[] = {
+      {L"C:\\Users\\Anna\\AppData\\Local\\Temp\\", true},
+      {L"c:/Temp/", true},
+      {L"\\\\server\\share\\Temp\\", true},
+      {L"\\\\?\\C:\\Temp\\", true},
+      {L"", false},          // GetTempPathW or GetLongPathNameW failed
+      {L"Temp\\", false},    // relative to the current folder
+      {L"C:Temp\\", false},  // relative to the current folder of drive C:
+      {L"C:", false},
+      {L"\\Temp\\", false},  // rooted on the current drive
+      {L"\\\\\\server\\", false},
+      {L"1:\\Temp\\", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(IsFullyQualifiedFolder(row.folder), row.usable) << testing::PrintToString(std::wstring(row.folder));
+}
+
 }  // namespace
 }  // namespace kelvora
