@@ -4,11 +4,26 @@
 
 namespace kelvora::ui {
 
+namespace {
+// Counts a step as running for as long as it runs, however it ends.
+class Running {
+ public:
+  explicit Running(int& count) : count_(count) { ++count_; }
+  ~Running() { --count_; }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  int& count_;
+};
+}  // namespace
+
 StepQueue::StepQueue(std::function<void()> post_wakeup)
     : ui_thread_(std::this_thread::get_id()), post_wakeup_(std::move(post_wakeup)) {}
 
 void StepQueue::Run(StepRef step) {
   if (OnUiThread()) {
+    const Running running(running_);
     step();
     return;
   }
@@ -35,6 +50,7 @@ void StepQueue::RunPending() {
     lock_.Unlock();
     if (!entry) return;
     try {
+      const Running running(running_);
       entry->step();
     } catch (...) {
       entry->error = std::current_exception();

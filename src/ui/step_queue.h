@@ -57,6 +57,10 @@ class StepQueue {
 
   bool OnUiThread() const { return std::this_thread::get_id() == ui_thread_; }
 
+  // UI thread only: whether a step is running now, also while it waits in a
+  // modal loop of its own (a dialog), inside which other events are handled.
+  bool RunningStep() const { return running_ > 0; }
+
  private:
   // One waiting hand-over, on its caller's stack; linked into the queue.
   struct Entry {
@@ -72,6 +76,7 @@ class StepQueue {
   HandOverLock lock_;
   Entry* head_ = nullptr;  // guarded by lock_
   Entry* tail_ = nullptr;  // guarded by lock_
+  int running_ = 0;        // steps running on the UI thread, nested ones counted
 };
 
 }  // namespace kelvora::ui

@@ -126,6 +126,12 @@ void TFormKelvoraInstaller::ShowFirst(int show_command) {
 
 void TFormKelvoraInstaller::Close() {
   if (close_in_progress_) return;
+  // A request that reaches the window inside a step's own modal loop (the
+  // failure message of the completion step, from End task or another
+  // program) is ignored: waiting here for the coordinator, which waits for
+  // that very step, would never end. The coordinator closes the window
+  // itself once the step is over.
+  if (application_.Steps().RunningStep() && !closing_at_run_end_) return;
   close_in_progress_ = true;
   TCloseAction action = TCloseAction::caHide;
   FormClose(this, action);
@@ -136,6 +142,12 @@ void TFormKelvoraInstaller::Close() {
       ::ShowWindow(window_.get(), SW_HIDE);
   }
   close_in_progress_ = false;
+}
+
+void TFormKelvoraInstaller::CloseAtRunEnd() {
+  closing_at_run_end_ = true;
+  Close();
+  closing_at_run_end_ = false;
 }
 
 void TFormKelvoraInstaller::FormCreate(TFormKelvoraInstaller*) {
@@ -155,9 +167,10 @@ void TFormKelvoraInstaller::FormCreate(TFormKelvoraInstaller*) {
       });
     } catch (...) {
       // Without the download thread nobody would ever allow the close: say
-      // that the download failed and end.
-      ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);
+      // that the download failed and end. Allowed first, so that a close
+      // request while the message is up does not wait for anybody.
       FAllowFormClose = true;
+      ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);
       Close();
     }
   } else {

@@ -42,8 +42,11 @@ class TFormKelvoraInstaller {
   // shows and activates it, then maximises or minimises it as started.
   void ShowFirst(int show_command);
   // A close request. UI thread only (background threads hand it over as a
-  // step); ignored while another close is in progress.
+  // step); ignored while another close is in progress and while a step runs.
   void Close();
+  // The coordinator's close request at the end of its run, which it hands
+  // over as a step: the one close request a running step may make.
+  void CloseAtRunEnd();
   // Any thread: runs `step` on the UI thread and waits; rethrows its error.
   void RunOnUiThread(ui::StepRef step) { application_.Steps().Run(step); }
 
@@ -82,6 +85,7 @@ class TFormKelvoraInstaller {
   int dpi_ = 96;
   ControlLook look_ = ControlLook::Windows7;
   bool close_in_progress_ = false;
+  bool closing_at_run_end_ = false;
 };
 
 // The one installer window; set before its FormCreate runs.

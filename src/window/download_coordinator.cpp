@@ -134,7 +134,7 @@ void TFormKelvoraInstaller::SampleDownload() {
   }
   state.held_file.reset();
   FAllowFormClose = true;
-  RunOnUiThread([] { FormKelvoraInstaller->Close(); });
+  RunOnUiThread([] { FormKelvoraInstaller->CloseAtRunEnd(); });
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -351,6 +351,19 @@ def test_close_during_the_transfer_stops_it(vendor_server, installer_bytes, run_
     assert read_launches(launch_log) == []
 
 
+def test_close_request_while_the_failure_message_is_up_is_ignored(run_installer, uia, temp_folder, launch_log):
+    # No server: the run ends with the failure message, shown by the completion step.
+    process = run_installer()
+    uia.wait_dialog(timeout=90, title=MESSAGE_TITLE)
+    # End task, another program or the session's end asks the installer window to close meanwhile: the request
+    # is handled at once, the message stays until it is answered, and after OK the program ends as usual.
+    uia.close(method="send", title=TITLE)
+    assert uia.dialog(title=MESSAGE_TITLE) is not None
+    dismiss_failure_message(uia, process)
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
 # ----- DLLs beside the program ------------------------------------------------------------------
 
 # Named like DLLs the program loads once it runs and that are not among the system's known DLLs (those always

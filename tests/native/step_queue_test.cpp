@@ -115,6 +115,25 @@ TEST(StepQueue, StepsHandedOverDuringAStepRunInsideItsNestedDispatch) {
   EXPECT_EQ(events, (std::vector<std::string>{"first begins", "second", "first ends"}));
 }
 
+TEST(StepQueue, KnowsWhileAStepRunsItsModalLoop) {
+  // A close request handled inside a step's dialog must be able to tell.
+  FakeUiThread ui;
+  std::vector<bool> seen;
+  std::thread worker([&] {
+    ui.queue.Run([&] { seen.push_back(ui.queue.RunningStep()); });
+    try {
+      ui.queue.Run([] { throw std::runtime_error("failed step"); });
+    } catch (const std::runtime_error&) {
+    }
+  });
+  seen.push_back(ui.queue.RunningStep());
+  ui.Dispatch(2);
+  worker.join();
+  seen.push_back(ui.queue.RunningStep());  // also after a step that threw
+  ui.queue.Run([&] { seen.push_back(ui.queue.RunningStep()); });
+  EXPECT_EQ(seen, (std::vector<bool>{false, true, false, true}));
+}
+
 TEST(StepQueue, ManyThreadsHandingOverConcurrentlyAllComplete) {
   FakeUiThread ui;
   constexpr int kThreads = 4, kSteps = 200;

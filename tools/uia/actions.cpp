@@ -141,7 +141,13 @@ bool PressCloseBox(HWND target, const std::wstring& method) {
   return true;
 }
 
-bool RequestClose(HWND target) { return PostMessageW(target, WM_CLOSE, 0, 0); }
+bool RequestClose(HWND target, const std::wstring& method) {
+  if (method == L"post") return PostMessageW(target, WM_CLOSE, 0, 0);
+  if (method != L"send") return false;
+  // Handled at once by a window that does not block in its close handler.
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(target, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+}
 
 int Launch(const std::vector<std::wstring>& command, int show, const std::wstring& directory, DWORD wait_ms) {
   std::wstring line;

@@ -24,8 +24,9 @@ bool SendKey(HWND target, const std::wstring& key, const std::wstring& method);
 // click where the window reports its close button).
 bool PressCloseBox(HWND target, const std::wstring& method);
 
-// Asks the window to close (WM_CLOSE).
-bool RequestClose(HWND target);
+// Asks the window to close (WM_CLOSE): "post" posts it; "send" sends it and
+// fails when the window has not handled it within 5 s.
+bool RequestClose(HWND target, const std::wstring& method);
 
 // Starts a program with the given show command. Writes {"pid":...} at once;
 // with wait_ms > 0 then waits for it and writes its exit code.

@@ -10,7 +10,7 @@
 //   press --id N [--method click|command|tdm]
 //   key esc|enter|alt+f4 [--method input|post]
 //   close-box [--method syscommand|click]
-//   close                           WM_CLOSE
+//   close [--method post|send]      WM_CLOSE
 //   launch [--show N] [--cwd DIR] [--wait MS] -- EXE [ARGS...]
 //   set-event NAME
 //   watch [--timeout MS]            the matching window's visible/enabled changes until it is gone
@@ -247,7 +247,7 @@ int Act(const Options& options) {
   } else if (options.command == L"close-box") {
     ok = uia::PressCloseBox(target, options.method.empty() ? L"syscommand" : options.method);
   } else if (options.command == L"close") {
-    ok = uia::RequestClose(target);
+    ok = uia::RequestClose(target, options.method.empty() ? L"post" : options.method);
   }
   JsonWriter json;
   json.BeginObject().Field("ok", ok).Field("hwnd", static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(target)));

@@ -158,9 +158,10 @@ class Uia:
         """The window's close box: WM_SYSCOMMAND SC_CLOSE, or a mouse click on it (method "click")."""
         return self._call(["close-box", "--method", method, *_filters(**filters)])
 
-    def close(self, **filters) -> dict:
-        """Asks the window to close (WM_CLOSE)."""
-        return self._call(["close", *_filters(**filters)])
+    def close(self, method: str = "post", **filters) -> dict:
+        """Asks the window to close (WM_CLOSE): posted, or sent ("send": the call fails with code 4
+        when the window has not handled it within 5 s)."""
+        return self._call(["close", "--method", method, *_filters(**filters)])
 
     def set_event(self, name: str) -> None:
         self._call(["set-event", name])
