@@ -2,10 +2,14 @@
 
 #include <utility>
 
+#include "ui/com_apartment_win.h"
+
 namespace kelvora {
 
 int RunInstaller(HINSTANCE instance, int show_command, TFormKelvoraInstaller::Coordinator coordinator,
                  TFormKelvoraInstaller::ThreadStarter start_thread) {
+  // The UI thread's apartment comes first, before any window or launch.
+  static ui::ComApartment apartment;
   // Both live until the process ends: threads may still refer to them.
   static ui::Application application(instance);
   static TFormKelvoraInstaller form(application, std::move(coordinator), std::move(start_thread));
