@@ -19,16 +19,18 @@ void RemoveEarlierFile(const std::wstring& path) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
     throw Win32Error("GetFileAttributesW", error);
   }
+  const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  // A real folder is somebody's data: it stays, and the run fails.
+  if (folder && !link) throw Win32Error("RemoveEarlierFile", ERROR_ACCESS_DENIED);
   if (attributes & FILE_ATTRIBUTE_READONLY)
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   // A folder link or junction goes with RemoveDirectoryW, which removes the
-  // link and leaves its target alone; a folder with content stays and fails.
-  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str())
-                                                               : ::DeleteFileW(path.c_str());
-  if (!removed) {
+  // link and leaves its target alone.
+  if (!(folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str()))) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-      throw Win32Error((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "RemoveDirectoryW" : "DeleteFileW", error);
+      throw Win32Error(folder ? "RemoveDirectoryW" : "DeleteFileW", error);
   }
 }
 

@@ -16,9 +16,8 @@ std::wstring WorkingFileName(const std::wstring& target);
 
 // Removes whatever an earlier run or anybody else left at `path`: a file, a
 // hard link, a symbolic link or other reparse point (the link itself, never
-// what it points to), an empty folder. Nothing there is fine. Throws
-// Win32Error when something is there that cannot be removed (a file in use,
-// a folder with content).
+// what it points to). Nothing there is fine. Throws Win32Error when something
+// is there that cannot be removed (a file in use) or must not be (a folder).
 void RemoveEarlierFile(const std::wstring& path);
 
 // Creates the working file at `path` as a new file (anything at its name is
