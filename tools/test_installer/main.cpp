@@ -21,7 +21,7 @@ using kelvora::TFormKelvoraInstaller;
 
 void EndRun(TFormKelvoraInstaller& form) {
   form.FAllowFormClose = true;
-  form.RunOnUiThread([] { kelvora::FormKelvoraInstaller->Close(); });
+  form.RunOnUiThread([] { kelvora::FormKelvoraInstaller->CloseAtRunEnd(); });
 }
 
 void HoldUntilReleased(TFormKelvoraInstaller& form) {
