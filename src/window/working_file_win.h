@@ -26,8 +26,9 @@ void RemoveEarlierFile(const std::wstring& path);
 // deletes; others may open the file only to read it. Throws Win32Error.
 unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size);
 
-// A second handle on the same file for a worker, not opened by name.
-// Throws Win32Error.
+// A second handle on the same file for a worker, not opened by name. It
+// shares the original's file position: one writer at a time. Throws
+// Win32Error.
 unique_file DuplicateFileHandle(HANDLE file);
 
 // Gives the working file the target's name through the run's handle,
