@@ -11,7 +11,9 @@
 namespace kelvora {
 
 // A text label whose text is a Unicode string; setting the text it already
-// shows does nothing.
+// shows does nothing. A new text is the control's at once; it is painted at
+// the next frame of the screen (about 60 a second) once the UI thread is idle,
+// however often it changes in between.
 class TLabel {
  public:
   void Attach(HWND handle) { handle_ = handle; }
@@ -20,8 +22,10 @@ class TLabel {
   void SetCaption(std::wstring_view caption);
 
  private:
+  static void CALLBACK RepaintNow(HWND control, UINT, UINT_PTR self, DWORD);
   HWND handle_ = nullptr;
   std::wstring caption_ = L"Label1";
+  bool repaint_pending_ = false;
 };
 
 // A horizontal progress bar whose minimum, maximum and value are doubles;
