@@ -81,7 +81,8 @@ std::int64_t ParseContentLength(std::wstring_view value) {
 }
 
 std::int64_t SizeFromHead(const HttpResponse& head) {
-  return head.status >= 200 && head.status <= 299 ? head.content_length : -1;
+  // A 206 describes a part (the HEAD asked for none), so its length is not the file's.
+  return head.status >= 200 && head.status <= 299 && head.status != 206 ? head.content_length : -1;
 }
 
 }  // namespace kelvora::net

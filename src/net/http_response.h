@@ -32,8 +32,9 @@ HeaderList ParseHeaderBlock(std::wstring_view raw, std::vector<std::wstring>* se
 std::int64_t ParseContentLength(std::wstring_view value);
 
 // The size of the resource a HEAD response describes: its content length
-// when the status is 2xx, -1 otherwise. A refusal's length (403, 405, 503)
-// is the length of its error page, not of the file.
+// when the status is 2xx other than 206, -1 otherwise. A refusal's length
+// (403, 405, 503) is the length of its error page, and a 206's the length of a
+// part, not of the file.
 std::int64_t SizeFromHead(const HttpResponse& head);
 
 std::wstring TrimBlanks(std::wstring_view text);
