@@ -3,55 +3,35 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "common/text.h"
 #include "common/win32_handles.h"
+#include "scratch_folder.h"
 #include "shell/file_exists.h"
 
 namespace kelvora {
 namespace {
 
-// A fresh folder under the temporary folder, emptied and removed afterwards.
-class Scratch {
+// The tests' folder, with the kinds of entries the file-exists test meets.
+class Scratch : public testing::ScratchFolder {
  public:
-  Scratch() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, buffer);
-    root_ = std::wstring(buffer, n) + L"kelvora_exists_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(root_.c_str(), nullptr);
-  }
-  ~Scratch() {
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileW(it->c_str());
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(it->c_str());
-    RemoveDirectoryW(root_.c_str());
-  }
-  std::wstring Path(const std::wstring& name) const { return root_ + L"\\" + name; }
+  Scratch() : ScratchFolder(L"exists") {}
   std::wstring File(const std::wstring& name) {
     const std::wstring path = Path(name);
-    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_TRUE(file) << ToUtf8(path);
-    files_.push_back(path);
+    testing::WriteTestFile(path, "");
     return path;
   }
   std::wstring Folder(const std::wstring& name) {
     const std::wstring path = Path(name);
     EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << ToUtf8(path);
-    folders_.push_back(path);
     return path;
   }
   // A symbolic link, or empty when the system cannot make one.
   std::wstring Link(const std::wstring& name, const std::wstring& target, bool directory) {
     const std::wstring path = Path(name);
     if (!CreateSymbolicLinkW(path.c_str(), target.c_str(), directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0)) return {};
-    (directory ? folders_ : files_).push_back(path);
     return path;
   }
-
- private:
-  std::wstring root_;
-  std::vector<std::wstring> files_;
-  std::vector<std::wstring> folders_;
 };
 
 TEST(FileExists, PlainPaths) {

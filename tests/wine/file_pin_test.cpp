@@ -4,35 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "common/win32_handles.h"
+#include "scratch_folder.h"
 
 namespace kelvora {
 namespace {
 
 class FilePin : public ::testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t buffer[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, buffer);
-    folder_ = std::wstring(buffer, n) + L"kelvora_pin_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    path_ = folder_ + L"\\Kelvora_Install.exe";
-    aside_ = folder_ + L"\\aside.exe";
-  }
-  void TearDown() override {
-    DeleteFileW(path_.c_str());
-    DeleteFileW(aside_.c_str());
-    RemoveDirectoryW(folder_.c_str());
-  }
-  static void Write(const std::wstring& path, const char* text) {
-    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), text, static_cast<DWORD>(strlen(text)), &written, nullptr));
-  }
+  static void Write(const std::wstring& path, const char* text) { testing::WriteTestFile(path, text); }
   // How the run holds the file it put in place: reading, maybe with delete
   // access, others allowed to read and delete.
   unique_file Held() const {
@@ -43,7 +25,9 @@ class FilePin : public ::testing::Test {
     return unique_file(CreateFileW(path_.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
 
-  std::wstring folder_, path_, aside_;
+  testing::ScratchFolder folder_{L"pin"};
+  const std::wstring path_ = folder_.Path(L"Kelvora_Install.exe");
+  const std::wstring aside_ = folder_.Path(L"aside.exe");
 };
 
 TEST_F(FilePin, ThePinnedFileCannotBeWrittenRenamedOrDeleted) {

@@ -6,46 +6,19 @@
 
 #include "common/text.h"
 #include "common/win32_handles.h"
+#include "scratch_folder.h"
 #include "window/working_file_win.h"
 
 namespace kelvora {
 namespace {
 
-// A fresh folder under the temporary folder; what the tests leave in it is
-// removed afterwards.
-class Scratch {
+// The tests' folder, named apart from the other tests'.
+class Scratch : public testing::ScratchFolder {
  public:
-  Scratch() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, buffer);
-    root_ = std::wstring(buffer, n) + L"kelvora_working_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(root_.c_str(), nullptr);
-  }
-  ~Scratch() {
-    WIN32_FIND_DATAW entry;
-    unique_find find(FindFirstFileW((root_ + L"\\*").c_str(), &entry));
-    if (find) {
-      do {
-        const std::wstring path = Path(entry.cFileName);
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(path.c_str());
-        else if (entry.cFileName[0] != L'.') RemoveDirectoryW(path.c_str());
-      } while (FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
-    RemoveDirectoryW(root_.c_str());
-  }
-  std::wstring Path(const std::wstring& name) const { return root_ + L"\\" + name; }
-
- private:
-  std::wstring root_;
+  Scratch() : ScratchFolder(L"working") {}
 };
 
-void Write(const std::wstring& path, const std::string& content) {
-  unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file) << ToUtf8(path);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-}
+void Write(const std::wstring& path, const std::string& content) { testing::WriteTestFile(path, content); }
 
 std::string Read(const std::wstring& path) {
   unique_file file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
