@@ -25,7 +25,7 @@ from .proxy_settings import CONNECTIONS_KEY, VALUE_NAME, ProxyConfig, connection
 _PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy",
                     "ALL_PROXY")
 # Bumped when prepare() learns something new, so older prefixes are prepared again.
-_PREPARED_MARK = ".kelvora-bench-prepared-2"
+_PREPARED_MARK = ".kelvora-bench-prepared-3"
 _DEFAULT_TEMP = r"%USERPROFILE%\Temp"
 _XVFB_LIFETIME_S = 3600  # an Xvfb of ours never outlives a forgotten test run by long
 
@@ -196,15 +196,18 @@ class WineEnv:
             os.unlink(path)
 
     def prepare(self) -> None:
-        """Once per prefix: make it if needed, and let Wine draw window frames
-        (there is no window manager on the test display)."""
+        """Once per prefix: make it if needed, and tell Wine that no window
+        manager runs on the test display: Wine draws the window frames itself,
+        and it does not wait for a window manager to take a window being hidden
+        (without one, every closed dialog cost a two-second timeout)."""
         mark = self.prefix / _PREPARED_MARK
         if mark.exists():
             return
         if not (self.prefix / "system.reg").exists():
             subprocess.run(["wineboot", "-i"], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300, check=True)
-        self.apply_registry({r"HKCU\Software\Wine\X11 Driver": {"Decorated": registry.sz("N")}})
+        self.apply_registry({r"HKCU\Software\Wine\X11 Driver": {"Decorated": registry.sz("N"),
+                                                                     "Managed": registry.sz("N")}})
         mark.write_text("prepared\n")
 
     def set_temp(self, folder: os.PathLike | str | None) -> None:
