@@ -5,8 +5,6 @@
 namespace kelvora {
 
 namespace {
-wchar_t LowerChar(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -83,17 +81,48 @@ std::wstring FromUtf8(std::string_view text) {
   return out;
 }
 
+std::wstring AsciiLower(std::wstring_view text) {
+  std::wstring out(text);
+  for (auto& c : out) c = AsciiLowerChar(c);
+  return out;
+}
+
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+    if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
   return true;
 }
 
-std::wstring AsciiLower(std::wstring_view text) {
-  std::wstring out(text);
-  for (auto& c : out) c = LowerChar(c);
-  return out;
+bool StartsWithIgnoreCase(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
+
+std::optional<std::int64_t> ParseDecimal(std::wstring_view digits, std::int64_t max) {
+  if (digits.empty() || max < 0) return std::nullopt;
+  std::int64_t value = 0;
+  for (wchar_t c : digits) {
+    if (!IsAsciiDigit(c)) return std::nullopt;
+    const int digit = static_cast<int>(c - L'0');
+    if (digit > max || value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::wstring_view Trim(std::wstring_view text, std::wstring_view cut) {
+  const size_t begin = text.find_first_not_of(cut);
+  if (begin == std::wstring_view::npos) return text.substr(text.size());
+  return TrimEnd(text.substr(begin), cut);
+}
+
+std::wstring_view TrimEnd(std::wstring_view text, std::wstring_view cut) {
+  const size_t last = text.find_last_not_of(cut);
+  return text.substr(0, last == std::wstring_view::npos ? 0 : last + 1);
+}
+
+std::wstring TrimBlanks(std::wstring_view text) { return std::wstring(Trim(text, kBlanksAndLineBreaks)); }
+
+std::wstring TrimPlatformText(std::wstring_view text) { return std::wstring(TrimEnd(text, kMessageEnd)); }
 
 }  // namespace kelvora

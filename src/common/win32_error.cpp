@@ -1,5 +1,6 @@
 #include "common/win32_error.h"
 
+#include "common/text.h"
 #include "common/win32_handles.h"
 
 namespace kelvora {
@@ -15,11 +16,7 @@ std::wstring SystemErrorText(DWORD code, HMODULE message_module) {
                 (message_module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
   DWORD length =
       ::FormatMessageW(flags, message_module, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
-  std::wstring text(buffer ? buffer.get() : L"", buffer ? length : 0);
-  while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n' ||
-                           text.back() == L'\t' || text.back() == L'.'))
-    text.pop_back();
-  return text;
+  return TrimPlatformText(std::wstring_view(buffer ? buffer.get() : L"", buffer ? length : 0));
 }
 
 }  // namespace kelvora

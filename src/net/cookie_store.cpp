@@ -47,18 +47,16 @@ bool IsDelimiter(wchar_t c) {
          (c >= 0x7B && c <= 0x7E);
 }
 
-// Leading digits (1..max_digits) of a token; -1 when there are none or too many.
+// Leading digits (min_digits..max_digits, min_digits at least 1) of a token;
+// -1 when there are too few or too many.
 int LeadingNumber(std::wstring_view token, size_t min_digits, size_t max_digits, size_t* used = nullptr) {
   size_t n = 0;
-  int value = 0;
-  while (n < token.size() && IsAsciiDigit(token[n])) {
-    value = value * 10 + static_cast<int>(token[n] - L'0');
-    ++n;
-    if (n > max_digits) return -1;
-  }
-  if (n < min_digits) return -1;
+  while (n < token.size() && IsAsciiDigit(token[n])) ++n;
+  if (n < min_digits || n > max_digits) return -1;
+  const auto value = ParseDecimal(token.substr(0, n), std::numeric_limits<int>::max());
+  if (!value) return -1;
   if (used) *used = n;
-  return value;
+  return static_cast<int>(*value);
 }
 
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -182,11 +180,10 @@ void CookieStore::Store(const Url& origin, std::wstring_view set_cookie, Seconds
       const bool negative = !value.empty() && value.front() == L'-';
       const std::wstring_view digits = std::wstring_view(value).substr(negative ? 1 : 0);
       if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsAsciiDigit)) continue;
-      Seconds delta = 0;
-      for (wchar_t c : digits) {
-        if (delta > (std::numeric_limits<Seconds>::max() / 4) / 10) break;  // far enough in the future
-        delta = delta * 10 + (c - L'0');
-      }
+      // Anything longer is as good as forever; the cap keeps now + delta
+      // from overflowing.
+      constexpr Seconds kForever = std::numeric_limits<Seconds>::max() / 4;
+      const Seconds delta = ParseDecimal(digits, kForever).value_or(kForever);
       has_max_age = true;
       max_age_expiry = (negative || delta == 0) ? std::numeric_limits<Seconds>::min() : now + delta;
     } else if (name == L"expires") {

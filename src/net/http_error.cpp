@@ -51,14 +51,4 @@ std::wstring FormatNetMessage(std::wstring_view format, std::wstring_view text) 
   return result;
 }
 
-std::wstring TrimPlatformText(std::wstring_view text) {
-  size_t end = text.size();
-  while (end > 0) {
-    const wchar_t c = text[end - 1];
-    if (c != L' ' && c != L'\t' && c != L'\r' && c != L'\n' && c != L'.') break;
-    --end;
-  }
-  return std::wstring(text.substr(0, end));
-}
-
 }  // namespace kelvora::net

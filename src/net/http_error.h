@@ -49,8 +49,4 @@ class StreamWriteError : public std::runtime_error {
 std::wstring FormatNetMessage(std::wstring_view format, std::int64_t code, std::wstring_view text);
 std::wstring FormatNetMessage(std::wstring_view format, std::wstring_view text);
 
-// A platform message text as it goes into "(%d) %s": trailing blanks, line
-// breaks and full stops cut off.
-std::wstring TrimPlatformText(std::wstring_view text);
-
 }  // namespace kelvora::net

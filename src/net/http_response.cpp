@@ -1,18 +1,10 @@
 #include "net/http_response.h"
 
-#include <limits>
-
 #include "common/text.h"
 
 namespace kelvora::net {
 
 namespace {
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
-
-bool StartsWithIgnoreCase(std::wstring_view text, std::wstring_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
-}
-
 bool IsRequestLine(std::wstring_view line) {
   static constexpr std::wstring_view kMethods[] = {L"GET ",     L"HEAD ",    L"POST ",  L"PUT ",  L"DELETE ",
                                                    L"OPTIONS ", L"CONNECT ", L"TRACE ", L"PATCH "};
@@ -21,13 +13,6 @@ bool IsRequestLine(std::wstring_view line) {
   return false;
 }
 }  // namespace
-
-std::wstring TrimBlanks(std::wstring_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
 
 std::wstring HttpResponse::Header(std::wstring_view name) const {
   for (const auto& [key, value] : headers)
@@ -67,18 +52,7 @@ HeaderList ParseHeaderBlock(std::wstring_view raw, std::vector<std::wstring>* se
   return headers;
 }
 
-std::int64_t ParseContentLength(std::wstring_view value) {
-  if (value.empty()) return -1;
-  std::int64_t result = 0;
-  constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-  for (wchar_t c : value) {
-    if (c < L'0' || c > L'9') return -1;
-    const int digit = static_cast<int>(c - L'0');
-    if (result > (kMax - digit) / 10) return -1;
-    result = result * 10 + digit;
-  }
-  return result;
-}
+std::int64_t ParseContentLength(std::wstring_view value) { return ParseDecimal(value).value_or(-1); }
 
 std::int64_t SizeFromHead(const HttpResponse& head) {
   // A 206 describes a part (the HEAD asked for none), so its length is not the file's.

@@ -37,6 +37,4 @@ std::int64_t ParseContentLength(std::wstring_view value);
 // part, not of the file.
 std::int64_t SizeFromHead(const HttpResponse& head);
 
-std::wstring TrimBlanks(std::wstring_view text);
-
 }  // namespace kelvora::net

@@ -49,13 +49,8 @@ bool IsIpv4Literal(std::wstring_view text) {
     size_t end = text.find(L'.', begin);
     if (end == std::wstring_view::npos) end = text.size();
     const auto part = text.substr(begin, end - begin);
-    if (part.empty() || part.size() > 3 || (part.size() > 1 && part.front() == L'0')) return false;
-    int value = 0;
-    for (wchar_t c : part) {
-      if (!IsAsciiDigit(c)) return false;
-      value = value * 10 + (c - L'0');
-    }
-    if (value > 255 || ++parts > 4) return false;
+    if (part.size() > 3 || (part.size() > 1 && part.front() == L'0')) return false;
+    if (!ParseDecimal(part, 255) || ++parts > 4) return false;
     if (end == text.size()) break;
     begin = end + 1;
   }
@@ -167,13 +162,9 @@ std::optional<Url> ParseUrl(std::wstring_view address) {
     url.port = DefaultPort(url.scheme);
   } else {
     if (port_text.size() > 5) return std::nullopt;
-    std::uint32_t port = 0;
-    for (wchar_t c : port_text) {
-      if (!IsAsciiDigit(c)) return std::nullopt;
-      port = port * 10 + static_cast<std::uint32_t>(c - L'0');
-    }
-    if (port == 0 || port > 65535) return std::nullopt;
-    url.port = static_cast<std::uint16_t>(port);
+    const auto port = ParseDecimal(port_text, 65535);
+    if (!port || *port == 0) return std::nullopt;
+    url.port = static_cast<std::uint16_t>(*port);
   }
 
   SplitPathQueryFragment(rest, url.path, url.query, url.has_query, url.fragment, url.has_fragment);

@@ -1,37 +1,29 @@
 #include "window/transfer_check.h"
 
+#include "common/text.h"
+
 namespace kelvora {
 
 namespace {
 
+// At most 18 digits, leading zeros counted: any two such numbers subtract and
+// add one (a range's length) without overflow.
 bool ParseNumber(std::wstring_view text, std::int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
-  value = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return false;
-    value = value * 10 + (c - L'0');
-  }
-  return true;
-}
-
-std::wstring_view Trim(std::wstring_view text) {
-  while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == L' ' || text.back() == L'\t')) text.remove_suffix(1);
-  return text;
+  if (text.size() > 18) return false;
+  const auto parsed = ParseDecimal(text);
+  if (parsed) value = *parsed;
+  return parsed.has_value();
 }
 
 }  // namespace
 
 bool ParseContentRange(std::wstring_view value, ContentRange& range) {
-  value = Trim(value);
+  // Only blanks and tabs are the value's own: any other character, a line
+  // break included, makes it no range.
+  value = Trim(value, kSpaceAndTab);
   constexpr std::wstring_view kUnit = L"bytes ";
-  if (value.size() < kUnit.size()) return false;
-  for (size_t i = 0; i < kUnit.size(); ++i) {
-    wchar_t c = value[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
-    if (c != kUnit[i]) return false;
-  }
-  value = Trim(value.substr(kUnit.size()));
+  if (!StartsWithIgnoreCase(value, kUnit)) return false;
+  value = Trim(value.substr(kUnit.size()), kSpaceAndTab);
   const size_t dash = value.find(L'-');
   const size_t slash = value.find(L'/');
   if (dash == std::wstring_view::npos || slash == std::wstring_view::npos || slash < dash) return false;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "ui/app_title.h"
 #include "ui/placement.h"
 #include "window/control_look.h"
@@ -48,8 +49,6 @@ TEST(DialogPlacement, CentresAndTruncatesHalvesTowardZero) {
   EXPECT_EQ(ui::CentredOrigin(-1920, 0, 1920, 1040, 400, 200), (ui::Origin{-1160, 420}));
 }
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
-
 TEST(ApplicationTitle, FileNameCutAtFirstDotAndLowerCasedAfterFirstCharacter) {
   struct Case {
     const wchar_t* path;
@@ -63,7 +62,7 @@ TEST(ApplicationTitle, FileNameCutAtFirstDotAndLowerCasedAfterFirstCharacter) {
       {L"D:NoDot", L"Nodot"},
       {L"C:\\x\\.hidden", L""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ui::ApplicationTitle(c.path, AsciiLower), c.title);
+  for (const auto& c : cases) EXPECT_EQ(ui::ApplicationTitle(c.path, AsciiLowerChar), c.title);
 }
 
 }  // namespace
