@@ -21,7 +21,6 @@ constexpr wchar_t kTitle[] = L"Kelvora Installation";
 constexpr wchar_t kConfirmationText[] =
     L"Möchten Sie das Installationsfile laden und die Installation von Kelvora starten?";
 constexpr wchar_t kRefusalText[] = L"Download abgebrochen, der Installer wird beendet!";
-constexpr wchar_t kDownloadFailedText[] = L"Download fehlgeschlagen";
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;  // sizing border, caption, system menu, minimise, maximise
 constexpr DWORD kExStyle = 0;
 constexpr int kProgressBarId = 1;

@@ -20,6 +20,10 @@ namespace kelvora {
 // Number of download workers and of display slots.
 inline constexpr std::int32_t ThreadCount = 1;
 
+// The one failure the user is told of: a run that left no installer to start,
+// or one that could not begin.
+inline constexpr wchar_t kDownloadFailedText[] = L"Download fehlgeschlagen";
+
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
 class TFormKelvoraInstaller {

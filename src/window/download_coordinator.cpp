@@ -127,7 +127,7 @@ void TFormKelvoraInstaller::SampleDownload() {
       if (accepted && !state.LFileName.empty() && FileExists(state.LFileName))
         LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
       else
-        ui::ShowPlainMessage(application_.Handle(), L"Download fehlgeschlagen");
+        ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);
     });
   } catch (...) {
     if (!failure) failure = std::current_exception();

@@ -3,7 +3,7 @@
 //   Kelvora_Test_Installer.exe hold           hands a step to the UI thread every 100 ms that sets the
 //                                             label to "Schritt <n>", until the event KelvoraTestRelease
 //                                             is set; then allows the close and requests it
-//   Kelvora_Test_Installer.exe plain-message  shows "Download fehlgeschlagen", then allows and requests the close
+//   Kelvora_Test_Installer.exe plain-message  shows the program's failure message, then allows and requests the close
 //   Kelvora_Test_Installer.exe fail-thread    the coordinator's thread cannot be started
 #include <windows.h>
 #include <shellapi.h>
@@ -14,6 +14,7 @@
 #include "app/startup_win.h"
 #include "common/win32_handles.h"
 #include "ui/dialogs_win.h"
+#include "window/FDownloadDemo.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void HoldUntilReleased(TFormKelvoraInstaller& form) {
 }
 
 void ShowFailure(TFormKelvoraInstaller& form) {
-  form.RunOnUiThread([&form] { kelvora::ui::ShowPlainMessage(form.Application().Handle(), L"Download fehlgeschlagen"); });
+  form.RunOnUiThread([&form] { kelvora::ui::ShowPlainMessage(form.Application().Handle(), kelvora::kDownloadFailedText); });
   EndRun(form);
 }
 
