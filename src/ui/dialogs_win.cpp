@@ -6,7 +6,7 @@
 
 #include "common/win32_handles.h"
 #include "ui/app_title.h"
-#include "ui/placement.h"
+#include "ui/placement_win.h"
 
 namespace kelvora::ui {
 
@@ -26,15 +26,9 @@ LRESULT CALLBACK CentreMessageBoxHook(int code, WPARAM wparam, LPARAM lparam) {
   MessageBoxCentring* centring = t_centring;
   const HHOOK hook = centring ? centring->hook.get() : nullptr;
   if (code == HCBT_ACTIVATE && centring) {
-    const HWND box = reinterpret_cast<HWND>(wparam);
-    RECT owner_rect{}, box_rect{};
-    if (::GetWindowRect(centring->owner, &owner_rect) && !::IsRectEmpty(&owner_rect) &&
-        ::GetWindowRect(box, &box_rect)) {
-      const Origin origin = CentredOrigin(owner_rect.left, owner_rect.top, owner_rect.right - owner_rect.left,
-                                          owner_rect.bottom - owner_rect.top, box_rect.right - box_rect.left,
-                                          box_rect.bottom - box_rect.top);
-      ::SetWindowPos(box, nullptr, origin.left, origin.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    RECT owner_rect{};
+    if (::GetWindowRect(centring->owner, &owner_rect) && !::IsRectEmpty(&owner_rect))
+      CentreWindowOver(reinterpret_cast<HWND>(wparam), owner_rect);
     t_centring = nullptr;  // only the first activation counts
     centring->hook.reset();
   }
@@ -98,16 +92,7 @@ LRESULT CALLBACK CancelAsOk(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 HRESULT CALLBACK CentrePlainMessage(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR parent) {
   if (notification == TDN_CREATED) {
     ::SetWindowSubclass(dialog, CancelAsOk, 1, 0);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof(monitor);
-    RECT box{};
-    if (::GetMonitorInfoW(::MonitorFromWindow(reinterpret_cast<HWND>(parent), MONITOR_DEFAULTTONEAREST), &monitor) &&
-        ::GetWindowRect(dialog, &box)) {
-      const RECT& area = monitor.rcWork;
-      const Origin origin = CentredOrigin(area.left, area.top, area.right - area.left, area.bottom - area.top,
-                                          box.right - box.left, box.bottom - box.top);
-      ::SetWindowPos(dialog, nullptr, origin.left, origin.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    CentreInWorkArea(dialog, ::MonitorFromWindow(reinterpret_cast<HWND>(parent), MONITOR_DEFAULTTONEAREST));
   }
   return S_OK;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Where a dialog goes when it is centred over a rectangle. Halves truncate
+// Where a window goes when it is centred over a rectangle. Halves truncate
 // toward zero, as integer division does, so odd differences lean left/up and
 // a box larger than the area lands at a negative offset.
 

@@ -7,7 +7,7 @@
 
 #include "common/win32_error.h"
 #include "ui/dialogs_win.h"
-#include "ui/placement.h"
+#include "ui/placement_win.h"
 #include "window/form_layout.h"
 #include "window/system_metrics_win.h"
 
@@ -98,15 +98,8 @@ void TFormKelvoraInstaller::PlaceControls() {
 void TFormKelvoraInstaller::ShowFirst(int show_command) {
   application_.SetMainWindow(window_.get());
 
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof(monitor);
-  ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
-  RECT frame{};
-  ::GetWindowRect(window_.get(), &frame);
-  const RECT& area = monitor.rcWork;
-  const ui::Origin origin = ui::CentredOrigin(area.left, area.top, area.right - area.left, area.bottom - area.top,
-                                              frame.right - frame.left, frame.bottom - frame.top);
-  ::SetWindowPos(window_.get(), nullptr, origin.left, origin.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The primary monitor's work area: the window has no owner to follow.
+  ui::CentreInWorkArea(window_.get(), ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
 
   // The system may turn the process's first show into the show command it
   // was started with; the window is shown normally and activated first all
