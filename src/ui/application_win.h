@@ -34,7 +34,6 @@ class Application {
 
   // Ends the application: the event loop stops at its next pass.
   void Terminate();
-  bool Terminated() const { return terminated_; }
 
   // Dispatches every pending event, then returns.
   void ProcessMessages();

@@ -49,12 +49,11 @@ void TFormKelvoraInstaller::Create() {
     ThrowLastError("RegisterClassExW");
 
   FormKelvoraInstaller = this;
-  look_ = RunningControlLook();
   window_.reset(::CreateWindowExW(kExStyle, kWindowClass, kTitle, kStyle, 0, 0, kClientWidth, kClientHeight, nullptr,
                                   nullptr, application_.Instance(), this));
   if (!window_) ThrowLastError("CreateWindowExW");
 
-  // The system's own themed controls draw each of the four looks.
+  // The system's own themed controls draw in the running version's look.
   const HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_.get(),
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)),
                                      application_.Instance(), nullptr);
@@ -125,14 +124,12 @@ void TFormKelvoraInstaller::Close() {
   // itself once the step is over.
   if (application_.Steps().RunningStep() && !closing_at_run_end_) return;
   close_in_progress_ = true;
-  TCloseAction action = TCloseAction::caHide;
-  FormClose(this, action);
-  if (action != TCloseAction::caNone) {
-    if (application_.MainWindow() == window_.get())
-      application_.Terminate();  // the window goes away with the program
-    else
-      ::ShowWindow(window_.get(), SW_HIDE);
-  }
+  // FormClose only waits: once it returns, the close always goes ahead.
+  FormClose(this);
+  if (application_.MainWindow() == window_.get())
+    application_.Terminate();  // the window goes away with the program
+  else
+    ::ShowWindow(window_.get(), SW_HIDE);
   close_in_progress_ = false;
 }
 
@@ -176,7 +173,7 @@ void TFormKelvoraInstaller::FormActivate(TFormKelvoraInstaller*) {
   if (FAllowFormClose) Close();
 }
 
-void TFormKelvoraInstaller::FormClose(TFormKelvoraInstaller*, TCloseAction&) {
+void TFormKelvoraInstaller::FormClose(TFormKelvoraInstaller*) {
   FClosingForm = true;
   // Stay responsive, and keep running the steps the download hands over,
   // until the download has wound down.

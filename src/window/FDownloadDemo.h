@@ -12,7 +12,6 @@
 
 #include "common/win32_handles.h"
 #include "ui/application_win.h"
-#include "window/control_look.h"
 #include "window/controls_win.h"
 
 namespace kelvora {
@@ -23,8 +22,6 @@ inline constexpr std::int32_t ThreadCount = 1;
 // The one failure the user is told of: a run that left no installer to start,
 // or one that could not begin.
 inline constexpr wchar_t kDownloadFailedText[] = L"Download fehlgeschlagen";
-
-enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
 class TFormKelvoraInstaller {
  public:
@@ -54,9 +51,7 @@ class TFormKelvoraInstaller {
   // Any thread: runs `step` on the UI thread and waits; rethrows its error.
   void RunOnUiThread(ui::StepRef step) { application_.Steps().Run(step); }
 
-  HWND Handle() const { return window_.get(); }
   ui::Application& Application() { return application_; }
-  ControlLook Look() const { return look_; }
 
   TLabel Label1;
   TProgressBar ProgressBarPart1;
@@ -67,7 +62,7 @@ class TFormKelvoraInstaller {
 
   void FormCreate(TFormKelvoraInstaller* Sender);
   void FormActivate(TFormKelvoraInstaller* Sender);
-  void FormClose(TFormKelvoraInstaller* Sender, TCloseAction& Action);
+  void FormClose(TFormKelvoraInstaller* Sender);
 
   // The download run (coordinator thread) and its progress handler (worker
   // threads); see download_coordinator.cpp and progress_display.cpp.
@@ -87,7 +82,6 @@ class TFormKelvoraInstaller {
   unique_hwnd window_;
   unique_hfont font_;
   int dpi_ = 96;
-  ControlLook look_ = ControlLook::Windows7;
   bool close_in_progress_ = false;
   bool closing_at_run_end_ = false;
 };

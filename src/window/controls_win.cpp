@@ -63,8 +63,6 @@ void TProgressBar::Attach(HWND handle) {
   Show(true);
 }
 
-void TProgressBar::SetMin(double value) { Show(model_.SetMinimum(value)); }
-void TProgressBar::SetMax(double value) { Show(model_.SetMaximum(value)); }
 void TProgressBar::SetPosition(double value) { Show(model_.SetValue(value)); }
 void TProgressBar::SetUpSlot(double maximum) { Show(SetUpSlotBar(model_, maximum)); }
 

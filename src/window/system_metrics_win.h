@@ -3,13 +3,7 @@
 
 #include <windows.h>
 
-#include "window/control_look.h"
-
 namespace kelvora {
-
-// The look for the Windows version really running (RtlGetVersion; not the
-// manifest-dependent GetVersionEx).
-ControlLook RunningControlLook();
 
 // The window's DPI; the system DPI on systems without per-window DPI.
 int WindowDpi(HWND window);
