@@ -124,111 +124,109 @@ HttpResponse HttpClient::RunAttempts(std::wstring_view method, Url url, Transpor
                                      std::int64_t body_limit) {
   const std::int64_t start_position = target ? target->Position() : 0;
   const std::int64_t start_size = target ? target->Size() : 0;
-  enum class Pending { None, ServerAuth, ProxyAuth } pending = Pending::None;
+  // The first request's headers, recorded at its first attempt; a redirect's
+  // new request takes them over at its own first attempt.
+  HeaderList first_headers;
+  enum class HeaderStep { Record, CarryOver, None } header_step = HeaderStep::Record;
   int redirects = 0;
   int resends = kMaxResends;  // per request: a redirect's new request gets its own
-  bool first_attempt = true;
-  bool new_handles = false;
-  HeaderList recorded;
-  HttpResponse response;
-  std::vector<std::wstring> set_cookies;
-  Url response_origin = url;
-  bool cookies_stored = true;
 
   for (;;) {
-    const ProxySetting proxy = transport_->FindProxy(url);
-    request.PrepareAttempt(proxy);
-    const std::wstring cookie = cookies_.HeaderFor(url, clock_());
-    if (!cookie.empty()) AddHeader(request, L"Cookie", cookie, HeaderMode::AddOrReplace);
-
-    // No credentials are ever stored, so a challenge ends the exchange with its response.
-    if (pending != Pending::None) break;
-
+    const ProxySetting proxy = PrepareAttempt(request, url);
     if (target) {
       target->SetSize(start_size);
       target->Seek(start_position);
     }
-
-    if (first_attempt) {
-      recorded = RequestHeaders(request);
-      first_attempt = false;
-    } else if (new_handles) {
-      const HeaderList present = RequestHeaders(request);
-      for (const auto& [name, value] : recorded)
-        if (!StaysWithTarget(name) && !HasHeader(present, name))
-          AddHeader(request, name, value, HeaderMode::AddOrReplace);
-      new_handles = false;
-    }
+    if (header_step == HeaderStep::Record) first_headers = RequestHeaders(request);
+    if (header_step == HeaderStep::CarryOver) CarryHeadersOver(request, first_headers);
+    header_step = HeaderStep::None;
     request.DisableRedirectsAndCookies();
+    if (!SendAttempt(request, method, url, proxy, resends)) continue;
 
-    const std::uint32_t send_error = request.Send();
-    if (observer_) {
-      AttemptRecord record{std::wstring(method), url.ToString(), proxy, {}, send_error};
-      std::wstring raw;
-      if (request.QueryRequestHeaders(raw) == 0) record.request_headers = ParseHeaderBlock(raw);
-      observer_(record);
+    std::vector<std::wstring> set_cookies;
+    HttpResponse response = ReadResponse(request, method, target, handler, body_limit, set_cookies);
+    Url next;
+    const Hop hop = NextHop(response, url, redirects, next);
+    if (hop == Hop::Redirect) Open(request, next, method);
+    for (const auto& value : set_cookies) cookies_.Store(url, value, clock_());
+
+    switch (hop) {
+      case Hop::Done:
+        return response;
+      case Hop::Challenge:
+        // No credentials are ever stored: the attempt that would answer the
+        // challenge is prepared like any other, and then not made.
+        PrepareAttempt(request, url);
+        return response;
+      case Hop::Redirect:
+        url = std::move(next);
+        header_step = HeaderStep::CarryOver;
+        resends = kMaxResends;
+        break;
     }
-    if (send_error) {
-      HandleSendFailure(send_error, kSendFailed, request, resends);
-      continue;
-    }
-    if (const auto error = request.ReceiveResponse()) {
-      HandleSendFailure(error, kReceiveFailed, request, resends);
-      continue;
-    }
-
-    std::int32_t status = 0;
-    if (const auto error = request.QueryStatus(status)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
-    std::wstring raw;
-    if (const auto error = request.QueryResponseHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
-    response = HttpResponse{};
-    response.status = status;
-    set_cookies.clear();
-    response.headers = ParseHeaderBlock(raw, &set_cookies);
-    response.content_length = ParseContentLength(response.Header(L"Content-Length"));
-    response_origin = url;
-    cookies_stored = false;
-
-    if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler, body_limit);
-
-    bool done = false;
-    if (status == 200) {
-      done = true;
-    } else if (status == 401) {
-      pending = Pending::ServerAuth;
-    } else if (status == 407) {
-      pending = Pending::ProxyAuth;
-    } else if (IsRedirectStatus(status)) {
-      if (++redirects > kMaxRedirects)
-        throw HttpError(HttpError::Kind::Request,
-                        FormatNetMessage(L"Maximale Anzahl von Umleitungen (%d) überschritten", kMaxRedirects, L""));
-      transport_->ClearSecureFailures();
-      const std::wstring location = TrimBlanks(response.Header(L"Location"));
-      if (location.empty()) {
-        done = true;
-      } else {
-        Url next = ResolveRedirect(url, location);
-        // Once on https, never step down: that 3xx is the answer.
-        if (url.secure() && !next.secure()) {
-          done = true;
-        } else {
-          url = std::move(next);
-          Open(request, url, method);
-          new_handles = true;
-          resends = kMaxResends;
-        }
-      }
-    } else {
-      done = true;
-    }
-    if (done) break;
-
-    for (const auto& value : set_cookies) cookies_.Store(response_origin, value, clock_());
-    cookies_stored = true;
   }
-  if (!cookies_stored)
-    for (const auto& value : set_cookies) cookies_.Store(response_origin, value, clock_());
+}
+
+ProxySetting HttpClient::PrepareAttempt(TransportRequest& request, const Url& url) {
+  ProxySetting proxy = transport_->FindProxy(url);
+  request.PrepareAttempt(proxy);
+  const std::wstring cookie = cookies_.HeaderFor(url, clock_());
+  if (!cookie.empty()) AddHeader(request, L"Cookie", cookie, HeaderMode::AddOrReplace);
+  return proxy;
+}
+
+void HttpClient::CarryHeadersOver(TransportRequest& request, const HeaderList& first_headers) {
+  const HeaderList present = RequestHeaders(request);
+  for (const auto& [name, value] : first_headers)
+    if (!StaysWithTarget(name) && !HasHeader(present, name)) AddHeader(request, name, value, HeaderMode::AddOrReplace);
+}
+
+bool HttpClient::SendAttempt(TransportRequest& request, std::wstring_view method, const Url& url,
+                             const ProxySetting& proxy, int& resends) {
+  const std::uint32_t send_error = request.Send();
+  if (observer_) {
+    AttemptRecord record{std::wstring(method), url.ToString(), proxy, {}, send_error};
+    std::wstring raw;
+    if (request.QueryRequestHeaders(raw) == 0) record.request_headers = ParseHeaderBlock(raw);
+    observer_(record);
+  }
+  if (send_error) {
+    HandleSendFailure(send_error, kSendFailed, request, resends);
+    return false;
+  }
+  if (const auto error = request.ReceiveResponse()) {
+    HandleSendFailure(error, kReceiveFailed, request, resends);
+    return false;
+  }
+  return true;
+}
+
+HttpResponse HttpClient::ReadResponse(TransportRequest& request, std::wstring_view method, TargetStream* target,
+                                      const ReceiveDataHandler& handler, std::int64_t body_limit,
+                                      std::vector<std::wstring>& set_cookies) {
+  HttpResponse response;
+  if (const auto error = request.QueryStatus(response.status)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
+  std::wstring raw;
+  if (const auto error = request.QueryResponseHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
+  response.headers = ParseHeaderBlock(raw, &set_cookies);
+  response.content_length = ParseContentLength(response.Header(L"Content-Length"));
+  if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler, body_limit);
   return response;
+}
+
+HttpClient::Hop HttpClient::NextHop(const HttpResponse& response, const Url& url, int& redirects, Url& next) {
+  if (response.status == 401 || response.status == 407) return Hop::Challenge;
+  if (!IsRedirectStatus(response.status)) return Hop::Done;
+  if (++redirects > kMaxRedirects)
+    throw HttpError(HttpError::Kind::Request,
+                    FormatNetMessage(L"Maximale Anzahl von Umleitungen (%d) überschritten", kMaxRedirects, L""));
+  transport_->ClearSecureFailures();
+  const std::wstring location = TrimBlanks(response.Header(L"Location"));
+  if (location.empty()) return Hop::Done;
+  next = ResolveRedirect(url, location);
+  // Once on https, never step down: that 3xx is the answer.
+  if (url.secure() && !next.secure()) return Hop::Done;
+  return Hop::Redirect;
 }
 
 void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/cookie_store.h"
 #include "net/http_error.h"
@@ -83,14 +84,36 @@ class HttpClient {
  private:
   HttpResponse Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
                         TargetStream* target, std::int64_t body_limit);
+  // What follows a response: it is the answer (Done, Challenge), or the
+  // request goes on to the address its redirect names.
+  enum class Hop { Done, Challenge, Redirect };
+
+  // The attempts of one exchange, every redirect's among them.
   HttpResponse RunAttempts(std::wstring_view method, Url url, TransportRequest& request, TargetStream* target,
                            const ReceiveDataHandler& handler, std::int64_t body_limit);
   void Open(TransportRequest& request, const Url& url, std::wstring_view method);
   void AddHeader(TransportRequest& request, std::wstring_view name, std::wstring_view value, HeaderMode mode);
   HeaderList RequestHeaders(TransportRequest& request);
+  // The proxy found for `url`, given to the request, and the cookies that belong there.
+  ProxySetting PrepareAttempt(TransportRequest& request, const Url& url);
+  // A redirect's new request gets the first request's headers that it lacks,
+  // except those that belong to one target.
+  void CarryHeadersOver(TransportRequest& request, const HeaderList& first_headers);
+  // Sends and waits for the response's headers. Returns false when the
+  // attempt is to be made again; throws for any other failure.
+  bool SendAttempt(TransportRequest& request, std::wstring_view method, const Url& url, const ProxySetting& proxy,
+                   int& resends);
   // Returns when the attempt is to be made again; throws otherwise, and once
   // `resends` has run out.
   void HandleSendFailure(std::uint32_t error, std::wstring_view format, TransportRequest& request, int& resends);
+  // Status and headers (the Set-Cookie values go to `set_cookies`), and the
+  // body into `target` unless the method is HEAD.
+  HttpResponse ReadResponse(TransportRequest& request, std::wstring_view method, TargetStream* target,
+                            const ReceiveDataHandler& handler, std::int64_t body_limit,
+                            std::vector<std::wstring>& set_cookies);
+  // Counts a redirect in `redirects` and puts its address in `next`; throws
+  // past kMaxRedirects and for a Location that gives no address.
+  Hop NextHop(const HttpResponse& response, const Url& url, int& redirects, Url& next);
   void ReadBody(TransportRequest& request, const HttpResponse& response, TargetStream& target,
                 const ReceiveDataHandler& handler, std::int64_t body_limit);
   [[noreturn]] void Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error);
