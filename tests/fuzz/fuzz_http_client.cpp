@@ -16,6 +16,7 @@
 #include "fuzz_require.h"
 #include "fuzz_text.h"
 #include "net/http_client.h"
+#include "memory_stream.h"
 #include "net_scripted_transport.h"
 #include "window/fragment_plan.h"
 #include "window/transfer_check.h"
@@ -24,6 +25,7 @@ namespace {
 
 using namespace kelvora;
 using namespace kelvora::net;
+using testing::MemoryStream;
 using testing::Script;
 using testing::ScriptedResponse;
 using testing::ScriptedTransport;

@@ -6,11 +6,13 @@
 
 #include "common/text.h"
 #include "net/http_client.h"
+#include "memory_stream.h"
 #include "net_scripted_transport.h"
 
 namespace kelvora::net {
 namespace {
 
+using testing::MemoryStream;
 using testing::Script;
 using testing::ScriptedResponse;
 using testing::ScriptedTransport;
