@@ -1,6 +1,8 @@
 #pragma once
-// The controls are drawn in one of four looks, chosen from the Windows
+// Which of four looks the system's themed controls draw in, by the Windows
 // version actually running (not the one a manifest lets the program see).
+// The program draws no look of its own, so nothing asks at run time: this is
+// the rule the window relies on the system to follow.
 
 #include <cstdint>
 
