@@ -10,29 +10,49 @@
 
 namespace kelvora {
 
+// Brings a control's look up to date with its owner's numbers at the next
+// frame of the screen (about 60 a second), when the UI thread is idle, once
+// however often the numbers change in between. The timer belongs to the
+// control's window and goes with it, before the owner that it points to.
+class FramePaced {
+ protected:
+  FramePaced() = default;
+  ~FramePaced() = default;
+  void ShowAtNextFrame(HWND control);
+  virtual void ShowNow() = 0;
+
+ private:
+  static void CALLBACK OnFrame(HWND control, UINT, UINT_PTR self, DWORD);
+  bool pending_ = false;
+};
+
 // A text label whose text is a Unicode string; setting the text it already
-// shows does nothing. A new text is the control's at once; it is painted at
-// the next frame of the screen (about 60 a second) once the UI thread is idle,
-// however often it changes in between.
-class TLabel {
+// has does nothing. A new text is the label's at once: WM_GETTEXT and
+// WM_GETTEXTLENGTH answer it, for this program, other programs and screen
+// readers alike. The native control takes it, and paints it, at the next
+// frame. Its window goes before the TLabel that its subclass points to.
+class TLabel : private FramePaced {
  public:
-  void Attach(HWND handle) { handle_ = handle; }
+  void Attach(HWND handle);
   HWND Handle() const { return handle_; }
   const std::wstring& Caption() const { return caption_; }
   void SetCaption(std::wstring_view caption);
 
  private:
-  static void CALLBACK RepaintNow(HWND control, UINT, UINT_PTR self, DWORD);
+  static LRESULT CALLBACK AnswerText(HWND label, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                     DWORD_PTR self);
+  void ShowNow() override;
   HWND handle_ = nullptr;
   std::wstring caption_ = L"Label1";
-  bool repaint_pending_ = false;
 };
 
 // A horizontal progress bar whose minimum, maximum and value are doubles;
-// the numbers follow ProgressBarModel, and the native control is touched only
-// when they change. Both controls take a new text or value at once but paint
-// it only when the UI thread is idle.
-class TProgressBar {
+// the numbers follow ProgressBarModel. A new range goes to the native control
+// at once. A new value is the bar's position at once (PBM_GETPOS answers it);
+// the native control takes it, and paints it, at the next frame, and only
+// when the fill it draws has changed or the value stands at an end. Its
+// window goes before the TProgressBar that its subclass points to.
+class TProgressBar : private FramePaced {
  public:
   void Attach(HWND handle);
   HWND Handle() const { return handle_; }
@@ -43,9 +63,13 @@ class TProgressBar {
   void Resized();
 
  private:
+  static LRESULT CALLBACK AnswerPosition(HWND bar, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                         DWORD_PTR self);
   void Show(bool changed);
+  void ShowNow() override;
   HWND handle_ = nullptr;
   ProgressBarModel model_;
+  int position_ = 0;  // the value as the native control counts
   // What the native control was last given.
   double shown_minimum_ = -1;
   double shown_maximum_ = -1;
