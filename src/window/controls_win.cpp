@@ -99,7 +99,8 @@ void TProgressBar::Resized() {
 
 // The native control counts in ints: ranges that fit are handed over as they
 // are, so that the control reports the same numbers; larger ones are scaled
-// down alike, which keeps the fill right.
+// down alike, which keeps the fill right. When the control is given a new
+// value is ShownBar's rule.
 void TProgressBar::Show(bool changed) {
   if (!changed || !handle_) return;
   constexpr double kLimit = std::numeric_limits<int>::max();
@@ -107,17 +108,12 @@ void TProgressBar::Show(bool changed) {
   const double scale = largest <= kLimit ? 1.0 : kLimit / largest;
   const auto to_int = [scale](double value) { return static_cast<int>(std::floor(value * scale)); };
   position_ = to_int(model_.value());
-  const bool range_changed = model_.minimum() != shown_minimum_ || model_.maximum() != shown_maximum_;
-  const bool value_is_an_end = model_.value() == model_.minimum() || model_.value() == model_.maximum();
-  const bool fill_changed = model_.fill_length() != shown_fill_;
-  shown_minimum_ = model_.minimum();
-  shown_maximum_ = model_.maximum();
-  shown_fill_ = model_.fill_length();
-  if (range_changed) {
+  const ShownBar::Change change = shown_.Take(model_);
+  if (change.range) {
     // Once a run: everyone asking for the range (PBM_GETRANGE) sees it at once.
     ::SendMessageW(handle_, PBM_SETRANGE32, to_int(model_.minimum()), to_int(model_.maximum()));
     ShowNow();
-  } else if (value_is_an_end || fill_changed) {
+  } else if (change.repaint) {
     ShowAtNextFrame(handle_);
   }
 }

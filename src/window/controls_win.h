@@ -70,10 +70,7 @@ class TProgressBar : private FramePaced {
   HWND handle_ = nullptr;
   ProgressBarModel model_;
   int position_ = 0;  // the value as the native control counts
-  // What the native control was last given.
-  double shown_minimum_ = -1;
-  double shown_maximum_ = -1;
-  std::int64_t shown_fill_ = -1;
+  ShownBar shown_;
 };
 
 }  // namespace kelvora

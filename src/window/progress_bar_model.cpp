@@ -64,6 +64,17 @@ bool ProgressBarModel::SetInnerLength(double inner_length) {
   return fill_length_ != before;
 }
 
+ShownBar::Change ShownBar::Take(const ProgressBarModel& model) {
+  Change change;
+  change.range = model.minimum() != minimum_ || model.maximum() != maximum_;
+  const bool value_is_an_end = model.value() == model.minimum() || model.value() == model.maximum();
+  change.repaint = change.range || value_is_an_end || model.fill_length() != fill_;
+  minimum_ = model.minimum();
+  maximum_ = model.maximum();
+  fill_ = model.fill_length();
+  return change;
+}
+
 double SlotMaximum(const Fragment& fragment) { return static_cast<double>(fragment.length); }
 
 bool SetUpSlotBar(ProgressBarModel& bar, double maximum) {

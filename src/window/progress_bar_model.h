@@ -54,6 +54,27 @@ class ProgressBarModel {
   int64_t fill_length_ = 0;
 };
 
+// What the native bar control was last given, and what new numbers of the
+// model ask of it: the bar is repainted only when what it draws changes (its
+// range, the fill's length, or a value that stands at an end of the range).
+// Repainting it for every 16 KB that arrive would cost more than the
+// transfer itself.
+class ShownBar {
+ public:
+  struct Change {
+    bool range;    // the control needs the new minimum and maximum
+    bool repaint;  // the control needs the new value, and paints it
+  };
+  // Takes the model's numbers as the ones now given to the control. Before
+  // the first call nothing was given: any numbers then ask for both.
+  Change Take(const ProgressBarModel& model);
+
+ private:
+  double minimum_ = -1;
+  double maximum_ = -1;
+  int64_t fill_ = -1;
+};
+
 // The bar maximum for a worker's slot: its fragment's length. An unknown
 // length (-1) gives -1, which the bar turns into 0 when the maximum is set
 // while the minimum holds 0: the range is empty and the bar stays empty.

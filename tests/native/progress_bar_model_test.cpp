@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace kelvora {
@@ -199,6 +200,70 @@ TEST(ProgressBarModel, SlotSetUpFromFragments) {
   }
   EXPECT_EQ(SlotMaximum(Fragment{0, -1, -1}), -1.0);
   EXPECT_EQ(SlotMaximum(Fragment{6, 9, 4}), 4.0);
+}
+
+TEST(ProgressBarModel, RepaintsOnlyWhenWhatItDrawsChanges) {
+  struct Row {
+    const char* name;
+    double minimum, maximum;
+    std::optional<double> old_value;  // none: the new value is the first after the set-up
+    double new_value;
+    double width;  // of the track
+    bool repaint;
+  };
+  // On a 200-unit track over 0..1000 every 5 bytes are one unit of fill.
+  const Row rows[] = {
+      {"first value, fill still empty", 0, 1000, std::nullopt, 2, 200, false},
+      {"first value that fills a unit", 0, 1000, std::nullopt, 3, 200, true},
+      {"first value is the minimum: nothing new", 0, 1000, std::nullopt, 0, 200, false},
+      {"value moves within one unit", 0, 1000, 5, 7, 200, false},
+      {"value moves into the next unit", 0, 1000, 7, 8, 200, true},
+      {"a half rounds back to the even unit", 0, 1000, 10, 12.5, 200, false},
+      {"a half rounds on to the even unit", 0, 1000, 12.5, 17.5, 200, true},
+      {"maximum reached, fill already full", 0, 1000, 999, 1000, 200, true},
+      {"back at the minimum, fill already empty", 0, 1000, 1, 0, 200, true},
+      {"past the maximum: clamped, nothing new", 0, 1000, 1000, 1200, 200, false},
+      {"within the tolerance: nothing new", 0, 1000, 500, 500 + 1e-10, 200, false},
+      {"empty range of an unknown length", 0, -1, std::nullopt, 16384, 200, false},
+      {"minimum above 0, within one unit", 100, 200, 150, 150.2, 200, false},
+      {"a file above the int range, 16 KB more", 0, 5e9, 1e9, 1e9 + 16384, 300, false},
+      {"a file above the int range, a unit more", 0, 5e9, 1e9, 1.02e9, 300, true},
+      {"every byte a unit", 0, 1000, 400, 401, 1000, true},
+      {"track not laid out yet", 0, 1000, 100, 900, 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // As the window does it: the slot's range is set up and shown, then values follow.
+    ProgressBarModel bar(row.width);
+    ShownBar shown;
+    bar.SetMaximum(row.maximum);
+    bar.SetMinimum(row.minimum);
+    shown.Take(bar);
+    if (row.old_value && bar.SetValue(*row.old_value)) shown.Take(bar);
+    bool repaint = false;
+    if (bar.SetValue(row.new_value)) {
+      const ShownBar::Change change = shown.Take(bar);
+      EXPECT_FALSE(change.range) << "a new value never needs the range again";
+      repaint = change.repaint;
+    }
+    EXPECT_EQ(repaint, row.repaint);
+  }
+}
+
+TEST(ProgressBarModel, FirstNumbersGivenAndNewRangesAskForEverything) {
+  ProgressBarModel bar(200);
+  ShownBar shown;
+  ShownBar::Change change = shown.Take(bar);
+  EXPECT_TRUE(change.range);
+  EXPECT_TRUE(change.repaint);
+  ASSERT_TRUE(bar.SetValue(50));
+  change = shown.Take(bar);
+  EXPECT_FALSE(change.range);
+  EXPECT_TRUE(change.repaint);
+  ASSERT_TRUE(bar.SetMaximum(200));  // same value, half the fill
+  change = shown.Take(bar);
+  EXPECT_TRUE(change.range);
+  EXPECT_TRUE(change.repaint);
 }
 
 }  // namespace
