@@ -1,9 +1,6 @@
 #pragma once
 // Opening a file through the Windows shell as a new process.
 
-#include <windows.h>
-#include <shellapi.h>
-
 #include <cstdint>
 #include <string>
 
@@ -19,12 +16,12 @@ namespace kelvora {
 // process handle is closed before returning. Call on the UI thread (the shell
 // may show a message box owned by the foreground window); does not throw
 // except std::bad_alloc.
+//
+// Each program links its own definition (the library that calls it leaves it
+// open): the installer's calls ShellExecuteExW directly
+// (launch_program_win.cpp); the Win32 tests link one whose shell call they
+// can replace.
 uint32_t LaunchProgram(const std::wstring& file_name, const std::wstring& parameters, bool wait,
                        uint16_t show_command);
-
-// For tests: the function LaunchProgram hands its request to, ShellExecuteExW
-// unless replaced. Returns the one it replaces; nullptr restores the default.
-using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW* info);
-ShellExecuteFunction ReplaceShellExecuteForTesting(ShellExecuteFunction function);
 
 }  // namespace kelvora

@@ -1,47 +1,13 @@
 #include "shell/launch_program.h"
 
-#include <atomic>
-
-#include "common/win32_handles.h"
-#include "shell/launch_request.h"
+#include "shell/launch_through_shell_win.h"
 
 namespace kelvora {
 
-namespace {
-
-std::atomic<ShellExecuteFunction> g_shell_execute{&::ShellExecuteExW};
-
-}  // namespace
-
-ShellExecuteFunction ReplaceShellExecuteForTesting(ShellExecuteFunction function) {
-  return g_shell_execute.exchange(function != nullptr ? function : &::ShellExecuteExW);
-}
-
 uint32_t LaunchProgram(const std::wstring& file_name, const std::wstring& parameters, bool wait,
                        uint16_t show_command) {
-  if (file_name.empty()) return 0;
-  const LaunchRequest request = MakeLaunchRequest(file_name, parameters, show_command);
-
-  // The wide call keeps every character of the path: a user folder with
-  // letters outside the ANSI code page still launches.
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.hwnd = ::GetForegroundWindow();
-  info.lpVerb = request.verb.c_str();
-  info.lpFile = request.file.c_str();
-  info.lpParameters = request.parameters.c_str();
-  info.lpDirectory = request.directory.c_str();
-  info.nShow = request.show_command;
-  g_shell_execute.load()(&info);  // failures are not reported to the caller
-
-  // The shell may open a file without starting a process: no handle then.
-  if (info.hProcess == nullptr) return 0;
-  const unique_handle process(info.hProcess);
-  if (wait) ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD exit_code = 0;
-  if (!::GetExitCodeProcess(process.get(), &exit_code)) return 0;
-  return exit_code;
+  return LaunchThroughShell([](SHELLEXECUTEINFOW* info) { return ::ShellExecuteExW(info); }, file_name, parameters,
+                            wait, show_command);
 }
 
 }  // namespace kelvora

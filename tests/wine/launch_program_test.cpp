@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "common/win32_handles.h"
+#include "replaceable_launch_program_win.h"
 
 namespace kelvora {
 namespace {
