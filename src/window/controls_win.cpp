@@ -10,29 +10,31 @@ namespace kelvora {
 
 namespace {
 
-// One frame of a 60 Hz screen.
-constexpr UINT kFrameMilliseconds = 16;
+// Twenty looks a second: the fill moves on smoothly, and a speed that
+// changed more often could not be read anyway. (The system's themed bar
+// glides between the positions it is given by itself.)
+constexpr UINT kPaceMilliseconds = 50;
 // The controls' own subclasses; each control has one.
 constexpr UINT_PTR kAnswerSubclass = 1;
 
 }  // namespace
 
 // A new text or value arrives with nearly every 16 KB of a download, thousands
-// of times a second at full speed. Giving each to the native control costs
-// trips to the window server, and painting each costs far more (a themed bar
-// is drawn whole); the worker that handed the update over waits for all of
-// it. Once per frame shows the eye the same.
-void FramePaced::ShowAtNextFrame(HWND control) {
+// of times a second at full speed, and the worker that handed it over waits
+// while the UI thread takes it. Giving each to the native control would cost
+// trips to the window server, and painting each far more: under Wine a
+// themed bar is drawn whole, in about 1.5 ms.
+void PacedDisplay::ShowAtNextTick(HWND control) {
   if (pending_) return;
-  if (::SetTimer(control, reinterpret_cast<UINT_PTR>(this), kFrameMilliseconds, OnFrame))
+  if (::SetTimer(control, reinterpret_cast<UINT_PTR>(this), kPaceMilliseconds, OnTick))
     pending_ = true;
   else
     ShowNow();
 }
 
-void CALLBACK FramePaced::OnFrame(HWND control, UINT, UINT_PTR self, DWORD) {
+void CALLBACK PacedDisplay::OnTick(HWND control, UINT, UINT_PTR self, DWORD) {
   ::KillTimer(control, self);
-  auto* paced = reinterpret_cast<FramePaced*>(self);
+  auto* paced = reinterpret_cast<PacedDisplay*>(self);
   paced->pending_ = false;
   paced->ShowNow();
 }
@@ -68,7 +70,7 @@ LRESULT CALLBACK TLabel::AnswerText(HWND label, UINT message, WPARAM wparam, LPA
 void TLabel::SetCaption(std::wstring_view caption) {
   if (caption == caption_) return;
   caption_.assign(caption);
-  if (handle_) ShowAtNextFrame(handle_);
+  if (handle_) ShowAtNextTick(handle_);
 }
 
 // The static control paints its new text there and then: the UI thread is idle.
@@ -94,7 +96,7 @@ void TProgressBar::SetUpSlot(double maximum) { Show(SetUpSlotBar(model_, maximum
 void TProgressBar::Resized() {
   RECT client{};
   if (handle_ && ::GetClientRect(handle_, &client) && model_.SetInnerLength(client.right - client.left))
-    ShowAtNextFrame(handle_);  // the fill has another length: the control draws the latest value
+    ShowAtNextTick(handle_);  // the fill has another length: the control draws the latest value
 }
 
 // The native control counts in ints: ranges that fit are handed over as they
@@ -114,7 +116,7 @@ void TProgressBar::Show(bool changed) {
     ::SendMessageW(handle_, PBM_SETRANGE32, to_int(model_.minimum()), to_int(model_.maximum()));
     ShowNow();
   } else if (change.repaint) {
-    ShowAtNextFrame(handle_);
+    ShowAtNextTick(handle_);
   }
 }
 

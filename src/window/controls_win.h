@@ -11,18 +11,18 @@
 namespace kelvora {
 
 // Brings a control's look up to date with its owner's numbers at the next
-// frame of the screen (about 60 a second), when the UI thread is idle, once
-// however often the numbers change in between. The timer belongs to the
-// control's window and goes with it, before the owner that it points to.
-class FramePaced {
+// tick of a 50 ms pace, when the UI thread is idle, once however often the
+// numbers change in between. The timer belongs to the control's window and
+// goes with it, before the owner that it points to.
+class PacedDisplay {
  protected:
-  FramePaced() = default;
-  ~FramePaced() = default;
-  void ShowAtNextFrame(HWND control);
+  PacedDisplay() = default;
+  ~PacedDisplay() = default;
+  void ShowAtNextTick(HWND control);
   virtual void ShowNow() = 0;
 
  private:
-  static void CALLBACK OnFrame(HWND control, UINT, UINT_PTR self, DWORD);
+  static void CALLBACK OnTick(HWND control, UINT, UINT_PTR self, DWORD);
   bool pending_ = false;
 };
 
@@ -30,8 +30,8 @@ class FramePaced {
 // has does nothing. A new text is the label's at once: WM_GETTEXT and
 // WM_GETTEXTLENGTH answer it, for this program, other programs and screen
 // readers alike. The native control takes it, and paints it, at the next
-// frame. Its window goes before the TLabel that its subclass points to.
-class TLabel : private FramePaced {
+// tick. Its window goes before the TLabel that its subclass points to.
+class TLabel : private PacedDisplay {
  public:
   void Attach(HWND handle);
   HWND Handle() const { return handle_; }
@@ -49,10 +49,10 @@ class TLabel : private FramePaced {
 // A horizontal progress bar whose minimum, maximum and value are doubles;
 // the numbers follow ProgressBarModel. A new range goes to the native control
 // at once. A new value is the bar's position at once (PBM_GETPOS answers it);
-// the native control takes it, and paints it, at the next frame, and only
+// the native control takes it, and paints it, at the next tick, and only
 // when the fill it draws has changed or the value stands at an end. Its
 // window goes before the TProgressBar that its subclass points to.
-class TProgressBar : private FramePaced {
+class TProgressBar : private PacedDisplay {
  public:
   void Attach(HWND handle);
   HWND Handle() const { return handle_; }

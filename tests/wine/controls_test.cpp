@@ -63,7 +63,7 @@ class ControlsTest : public ::testing::Test {
   unique_hwnd window_;
 };
 
-TEST_F(ControlsTest, ANewTextIsAnsweredAtOnceAndHeldByTheControlAtTheNextFrame) {
+TEST_F(ControlsTest, ANewTextIsAnsweredAtOnceAndHeldByTheControlAtTheNextTick) {
   const HWND label = label_.Handle();
   label_.SetCaption(L"Download: 512 KB/s");
 
@@ -79,7 +79,7 @@ TEST_F(ControlsTest, ANewTextIsAnsweredAtOnceAndHeldByTheControlAtTheNextFrame) 
   EXPECT_STREQ(short_buffer, L"Downl");
   EXPECT_EQ(SendMessageW(label, WM_GETTEXT, 0, reinterpret_cast<LPARAM>(short_buffer)), 0);
 
-  // Many texts within one frame: the control takes the last.
+  // Many texts within one tick: the control takes the last.
   label_.SetCaption(L"Download: 600 KB/s");
   label_.SetCaption(L"Download: 700 KB/s");
   ProcessMessagesFor(100);
@@ -100,7 +100,7 @@ TEST_F(ControlsTest, ANewPositionIsAnsweredAtOnceAndReachesTheControlWhenTheFill
   ProcessMessagesFor(100);
   EXPECT_EQ(NativePosition(bar), 0);
 
-  // A longer fill reaches the control at the next frame, as the latest value.
+  // A longer fill reaches the control at the next tick, as the latest value.
   bar_.SetPosition(150'000);
   bar_.SetPosition(150'001);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 150'001);
