@@ -65,7 +65,7 @@ class TFormKelvoraInstaller {
   void FormClose(TFormKelvoraInstaller* Sender);
 
   // The download run (coordinator thread) and its progress handler (worker
-  // threads); see download_coordinator.cpp and progress_display.cpp.
+  // threads); see download_coordinator.cpp and progress_display_win.cpp.
   void SampleDownload();
   void ReceiveThreadDataEvent(const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
                               std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort);
@@ -79,6 +79,8 @@ class TFormKelvoraInstaller {
   ui::Application& application_;
   Coordinator coordinator_;
   ThreadStarter start_thread_;
+  // After Label1 and ProgressBarPart1, so the window and its controls go
+  // first: the controls' subclasses and timers point to those owners.
   unique_hwnd window_;
   unique_hfont font_;
   int dpi_ = 96;

@@ -120,7 +120,9 @@ TEST(NetCookies, ParsesCookieDates) {
   for (const auto& c : cases) {
     CookieStore::Seconds when = -7;
     EXPECT_EQ(ParseCookieDate(c.text, when), c.valid) << ToUtf8(c.text);
-    if (c.valid) EXPECT_EQ(when, c.expected) << ToUtf8(c.text);
+    if (c.valid) {
+      EXPECT_EQ(when, c.expected) << ToUtf8(c.text);
+    }
   }
 }
 

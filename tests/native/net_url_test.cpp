@@ -10,11 +10,12 @@ namespace {
 struct ParseCase {
   const wchar_t* address;
   bool valid;
-  const wchar_t* scheme;
-  const wchar_t* host;
-  int port;
-  const wchar_t* path_and_query;
-  const wchar_t* fragment;
+  // Only read for a valid address.
+  const wchar_t* scheme = nullptr;
+  const wchar_t* host = nullptr;
+  int port = 0;
+  const wchar_t* path_and_query = nullptr;
+  const wchar_t* fragment = nullptr;
 };
 
 TEST(NetUrl, ParsesAddresses) {

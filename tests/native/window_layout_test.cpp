@@ -3,28 +3,10 @@
 #include "common/text.h"
 #include "ui/app_title.h"
 #include "ui/placement.h"
-#include "window/control_look.h"
 #include "window/form_layout.h"
 
 namespace kelvora {
 namespace {
-
-TEST(ControlLook, ChosenFromTheRunningVersion) {
-  struct Case {
-    unsigned major, minor, build;
-    ControlLook look;
-  } cases[] = {
-      {6, 1, 7601, ControlLook::Windows7},     {6, 0, 6002, ControlLook::Windows7},
-      {5, 1, 2600, ControlLook::Windows7},     {6, 2, 9200, ControlLook::Windows8},
-      {6, 3, 9600, ControlLook::Windows8},     {10, 0, 10240, ControlLook::Windows10},
-      {10, 0, 19045, ControlLook::Windows10},  {10, 0, 21999, ControlLook::Windows10},
-      {10, 0, 22000, ControlLook::Windows11},  {10, 0, 22631, ControlLook::Windows11},
-      {11, 0, 1, ControlLook::Windows10},      {11, 0, 30000, ControlLook::Windows11},
-      {6, 3, 30000, ControlLook::Windows8},  // a high build alone is not Windows 11
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(ChooseControlLook(c.major, c.minor, c.build), c.look) << c.major << "." << c.minor << "." << c.build;
-}
 
 TEST(FormLayout, ScalesLogicalPixelsByDpi) {
   EXPECT_EQ(ScaleForDpi(kClientWidth, 96), 640);
