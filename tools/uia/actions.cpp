@@ -11,8 +11,9 @@ namespace uia {
 
 namespace {
 
-void WaitForForeground(HWND target) {
+bool WaitForForeground(HWND target) {
   for (int i = 0; i < 50 && GetForegroundWindow() != target; ++i) Sleep(10);
+  return GetForegroundWindow() == target;
 }
 
 void Keystroke(BYTE key, bool up) {
@@ -121,12 +122,13 @@ bool SendKey(HWND target, const std::wstring& key, const std::wstring& method) {
   }
   if (method != L"input") return false;
   SetForegroundWindow(target);
-  WaitForForeground(target);
+  // Checked before the keys go: once they have, the target may already be gone.
+  if (!WaitForForeground(target)) return false;
   if (alt) Keystroke(VK_MENU, false);
   Keystroke(vk, false);
   Keystroke(vk, true);
   if (alt) Keystroke(VK_MENU, true);
-  return GetForegroundWindow() == target;
+  return true;
 }
 
 bool PressCloseBox(HWND target, const std::wstring& method) {
