@@ -10,7 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-test_url="https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe"
+# The vendor stand-ins listen on the built-in address's port; runs side by
+# side (several work trees on one machine) each take a port of their own.
+test_url="https://localhost:${KELVORA_TEST_PORT:-48443}/fileadmin/files/kelvora/Kelvora_Install.exe"
 
 bash scripts/install-deps.sh
 bash scripts/check-deps.sh
