@@ -210,6 +210,11 @@ HttpResponse HttpClient::ReadResponse(TransportRequest& request, std::wstring_vi
   if (const auto error = request.QueryResponseHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
   response.headers = ParseHeaderBlock(raw, &set_cookies);
   response.content_length = ParseContentLength(response.Header(L"Content-Length"));
+  if (response.status < 300 && response_handler_) {
+    bool abort = false;
+    response_handler_(response, abort);
+    if (abort) return response;
+  }
   if (target && !EqualsIgnoreCase(method, L"HEAD")) ReadBody(request, response, *target, handler, body_limit);
   return response;
 }

@@ -38,6 +38,10 @@ class HttpClient {
   // returns normally).
   using ReceiveDataHandler =
       std::function<void(const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort)>;
+  // Called on the exchange's thread when a response with a status below 300
+  // has arrived, before its body is read; set `abort` to read none of it (the
+  // exchange then returns that response normally, with nothing written).
+  using ResponseHandler = std::function<void(const HttpResponse& response, bool& abort)>;
   using AttemptObserver = std::function<void(const AttemptRecord&)>;
   using Clock = std::function<CookieStore::Seconds()>;
 
@@ -62,6 +66,7 @@ class HttpClient {
 
   // Copied into the exchange when it begins: set it before.
   void SetReceiveDataHandler(ReceiveDataHandler handler) { receive_data_ = std::move(handler); }
+  void SetResponseHandler(ResponseHandler handler) { response_handler_ = std::move(handler); }
   void SetAttemptObserver(AttemptObserver observer) { observer_ = std::move(observer); }
   // For tests: a smaller limit for bodies of open-ended ranges.
   void SetOpenRangeBodyLimit(std::int64_t bytes) { open_range_limit_ = bytes; }
@@ -122,6 +127,7 @@ class HttpClient {
   Clock clock_;
   CookieStore cookies_;
   ReceiveDataHandler receive_data_;
+  ResponseHandler response_handler_;
   AttemptObserver observer_;
   std::int64_t open_range_limit_ = kOpenRangeBodyLimit;
 };

@@ -1,0 +1,233 @@
+#include "window/fragment_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "memory_stream.h"
+#include "net_scripted_transport.h"
+
+namespace kelvora {
+namespace {
+
+using net::testing::MemoryStream;
+using net::testing::Script;
+using net::testing::ScriptedResponse;
+using net::testing::ScriptedTransport;
+
+constexpr char kV1[] = "ABCDEFGHIJ";
+constexpr char kV2[] = "abcdefghij";
+constexpr std::uint32_t kReset = 12030;  // the connection was ended
+
+std::wstring Range(int first, int last, const std::wstring& total = L"10") {
+  return L"Content-Range: bytes " + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"/" + total +
+         L"\r\nContent-Length: " + std::to_wstring(last - first + 1);
+}
+
+// A 206 (or `status`) with `headers` whose body brings `body` and then, with
+// `error`, breaks off.
+ScriptedResponse Reply(std::int32_t status, std::wstring headers, std::string body, std::uint32_t error = 0) {
+  ScriptedResponse response;
+  response.status = status;
+  response.headers = std::move(headers);
+  if (!body.empty()) response.chunks = {std::move(body)};
+  response.read_error = error;
+  return response;
+}
+
+std::wstring HeaderOf(const net::testing::SentRequest& sent, std::wstring_view name) {
+  for (const auto& [key, value] : sent.headers)
+    if (key == name) return value;
+  return L"";
+}
+
+const std::wstring kETag = L"\r\nETag: \"v1\"";
+const std::wstring kETag2 = L"\r\nETag: \"v2\"";
+// The first response for the whole file, broken off after `bytes` bytes.
+ScriptedResponse FirstBrokenAt(int bytes) {
+  return Reply(206, Range(0, 9) + kETag, std::string(kV1, bytes), kReset);
+}
+ScriptedResponse Rest(int from, std::uint32_t error = 0, int upto = 10) {
+  return Reply(206, Range(from, 9) + kETag, std::string(kV1 + from, upto - from), error);
+}
+
+struct Case {
+  const char* name;
+  int attempts;
+  std::vector<ScriptedResponse> responses;
+  bool complete;
+  std::vector<std::wstring> ranges;     // the Range of each GET, in order
+  std::vector<std::wstring> if_ranges;  // the If-Range of each GET ("" for none)
+  std::string file;                     // the file afterwards ("" to skip)
+  bool throws = false;
+  std::vector<long long> waits_ms = {};
+};
+
+class FragmentFetchTable : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FragmentFetchTable, AsksForWhatIsMissingAndNeverSplicesTwoVersions) {
+  const Case& c = GetParam();
+  auto script = std::make_shared<Script>();
+  for (const auto& response : c.responses) script->responses.push_back(response);
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+  const Fragment fragment{0, 9, 10};
+  std::vector<long long> waits;
+  std::vector<std::int64_t> counts;
+
+  TransferOutcome outcome;
+  bool threw = false;
+  try {
+    outcome = FetchFragment(
+        client, {L"https://vendor.example/f.exe", fragment, c.attempts}, file,
+        [&](const void*, std::int64_t length, std::int64_t count, bool&) {
+          EXPECT_EQ(length, 10);
+          counts.push_back(count);
+        },
+        [&](std::chrono::milliseconds delay) {
+          waits.push_back(delay.count());
+          return true;
+        });
+  } catch (const net::HttpError&) {
+    threw = true;
+  }
+
+  EXPECT_EQ(threw, c.throws);
+  EXPECT_EQ(!threw && FragmentComplete(fragment, 10, outcome), c.complete);
+  ASSERT_EQ(script->sent.size(), c.ranges.size());
+  for (size_t i = 0; i < c.ranges.size(); ++i) {
+    EXPECT_EQ(HeaderOf(script->sent[i], L"Range"), c.ranges[i]) << "GET " << i;
+    EXPECT_EQ(HeaderOf(script->sent[i], L"If-Range"), c.if_ranges[i]) << "GET " << i;
+  }
+  if (!c.file.empty()) {
+    EXPECT_EQ(std::string(file.data().begin(), file.data().end()), c.file);
+  }
+  EXPECT_EQ(waits, c.waits_ms);
+  // The bar only goes forward, except where the fragment starts over.
+  if (c.name != std::string("a changed file starts over")) {
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+  }
+}
+
+const std::wstring kWhole = L"bytes=0-9";
+const std::wstring kTag = L"\"v1\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Resume, FragmentFetchTable,
+    ::testing::Values(
+        Case{"no drop, one GET", 3, {Rest(0)}, true, {kWhole}, {L""}, kV1},
+        Case{"off: a drop fails as one GET", 0, {FirstBrokenAt(5)}, false, {kWhole}, {L""}, "", true},
+        Case{"drop at the first byte", 3, {FirstBrokenAt(0), Rest(0)}, true, {kWhole, kWhole}, {L"", kTag}, kV1,
+             false, {1000}},
+        Case{"drop in mid-body", 3, {FirstBrokenAt(5), Rest(5)}, true, {kWhole, L"bytes=5-9"}, {L"", kTag}, kV1,
+             false, {1000}},
+        Case{"drop before the last byte", 3, {FirstBrokenAt(9), Rest(9)}, true, {kWhole, L"bytes=9-9"},
+             {L"", kTag}, kV1, false, {1000}},
+        Case{"a body that ends early without an error", 3,
+             {Reply(206, Range(0, 9) + kETag, "ABCDEF"), Rest(6)}, true, {kWhole, L"bytes=6-9"}, {L"", kTag}, kV1,
+             false, {1000}},
+        Case{"two drops, waits growing", 3, {FirstBrokenAt(3), Rest(3, kReset, 7), Rest(7)}, true,
+             {kWhole, L"bytes=3-9", L"bytes=7-9"}, {L"", kTag, kTag}, kV1, false, {1000, 2000}},
+        Case{"a resumed request that cannot connect is asked again", 3,
+             {FirstBrokenAt(4), [] { ScriptedResponse r; r.send_error = 12029; return r; }(), Rest(4)}, true,
+             {kWhole, L"bytes=4-9", L"bytes=4-9"}, {L"", kTag, kTag}, kV1, false, {1000, 2000}},
+        Case{"more drops than attempts: 1 + N GETs, then the failure", 2,
+             {FirstBrokenAt(2), Rest(2, kReset, 4), Rest(4, kReset, 6), Rest(6)}, false,
+             {kWhole, L"bytes=2-9", L"bytes=4-9"}, {L"", kTag, kTag}, "", true, {1000, 2000}},
+        Case{"a changed file starts over", 3,
+             {FirstBrokenAt(5), Reply(200, L"Content-Length: 10" + kETag2, kV2),
+              Reply(206, Range(0, 9) + kETag2, kV2)},
+             true, {kWhole, L"bytes=5-9", kWhole}, {L"", kTag, L""}, kV2, false, {1000, 2000}},
+        Case{"a start-over with no attempt left fails", 1,
+             {FirstBrokenAt(5), Reply(200, L"Content-Length: 10" + kETag2, kV2)}, false,
+             {kWhole, L"bytes=5-9"}, {L"", kTag}, "ABCDE00000", false, {1000}},
+        Case{"416 on resume", 3,
+             {FirstBrokenAt(5), Reply(416, L"Content-Range: bytes */10\r\nContent-Length: 0", "")}, false,
+             {kWhole, L"bytes=5-9"}, {L"", kTag}, "ABCDE00000", false, {1000}},
+        Case{"a resumed range that starts elsewhere is not written", 3,
+             {FirstBrokenAt(5), Reply(206, Range(4, 9) + kETag, "EFGHIJ")}, false, {kWhole, L"bytes=5-9"},
+             {L"", kTag}, "ABCDE00000", false, {1000}},
+        Case{"a resumed range of another total is not written", 3,
+             {FirstBrokenAt(5), Reply(206, Range(5, 9, L"11") + kETag, "FGHIJ")}, false, {kWhole, L"bytes=5-9"},
+             {L"", kTag}, "ABCDE00000", false, {1000}},
+        Case{"no validator: no resume", 3, {Reply(206, Range(0, 9), "ABC", kReset)}, false, {kWhole}, {L""}, "",
+             true},
+        Case{"a weak ETag alone proves nothing", 3, {Reply(206, Range(0, 9) + L"\r\nETag: W/\"v1\"", "ABC", kReset)},
+             false, {kWhole}, {L""}, "", true},
+        Case{"Last-Modified where the ETag is weak", 3,
+             {Reply(206, Range(0, 9) + L"\r\nETag: W/\"v1\"\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT", "ABC",
+                    kReset),
+              Reply(206, Range(3, 9), "DEFGHIJ")},
+             true, {kWhole, L"bytes=3-9"}, {L"", L"Tue, 01 Dec 2026 10:00:00 GMT"}, kV1, false, {1000}},
+        Case{"a server that ignores ranges at first, then resumes", 3,
+             {Reply(200, L"Content-Length: 10" + kETag, "ABCD", kReset), Rest(4)}, true, {kWhole, L"bytes=4-9"},
+             {L"", kTag}, kV1, false, {1000}},
+        Case{"a 404 is the answer as it stands", 3, {Reply(404, L"Content-Length: 3", "bad")}, false, {kWhole},
+             {L""}, "", false}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+      std::string name;
+      for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return name;
+    });
+
+TEST(FragmentFetch, ACloseDuringTheWaitEndsAtOnceWithoutAnotherRequest) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(FirstBrokenAt(5));
+  script->responses.push_back(Rest(5));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+  const TransferOutcome outcome =
+      FetchFragment(client, {L"https://vendor.example/f.exe", {0, 9, 10}, 3}, file, nullptr,
+                    [](std::chrono::milliseconds) { return false; });
+  EXPECT_TRUE(outcome.aborted);
+  EXPECT_FALSE(FragmentComplete({0, 9, 10}, 10, outcome));
+  EXPECT_EQ(script->sent.size(), 1u);
+}
+
+TEST(FragmentFetch, AnOpenFragmentResumesOpenAndAStartOverLeavesNoOldTail) {
+  auto script = std::make_shared<Script>();
+  // Size unknown beforehand: the first answer names 10 bytes, breaks off,
+  // the resumed request is open-ended; then the file changes to 8 bytes.
+  script->responses.push_back(Reply(200, L"Content-Length: 10" + kETag, "ABCDEFGHI", kReset));
+  script->responses.push_back(Reply(200, L"Content-Length: 8" + kETag2, "abcdefgh"));
+  script->responses.push_back(Reply(200, L"Content-Length: 8" + kETag2, "abcdefgh"));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file;
+  const Fragment open{0, -1, -1};
+  const TransferOutcome outcome = FetchFragment(client, {L"https://vendor.example/f.exe", open, 3}, file, nullptr,
+                                                [](std::chrono::milliseconds) { return true; });
+  ASSERT_EQ(script->sent.size(), 3u);
+  EXPECT_EQ(HeaderOf(script->sent[1], L"Range"), L"bytes=9-");
+  EXPECT_EQ(HeaderOf(script->sent[2], L"Range"), L"bytes=0-");
+  EXPECT_TRUE(FragmentComplete(open, -1, outcome));
+  EXPECT_EQ(std::string(file.data().begin(), file.data().end()), "abcdefgh");
+}
+
+TEST(FragmentFetch, ProgressGoesOnFromTheFirstMissingByte) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(FirstBrokenAt(6));
+  script->responses.push_back(Rest(6));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+  std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+  FetchFragment(
+      client, {L"https://vendor.example/f.exe", {0, 9, 10}, 1}, file,
+      [&](const void*, std::int64_t length, std::int64_t count, bool&) { seen.emplace_back(length, count); },
+      [](std::chrono::milliseconds) { return true; });
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {{10, 0}, {10, 6}, {10, 6}, {10, 10}};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(FragmentFetch, ResumeDelayDoublesUpToHalfAMinute) {
+  const std::vector<long long> expected = {1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000};
+  std::vector<long long> delays;
+  for (int attempt = 1; attempt <= 8; ++attempt) delays.push_back(ResumeDelay(attempt).count());
+  EXPECT_EQ(delays, expected);
+  EXPECT_EQ(ResumeDelay(1000).count(), 30000);
+}
+
+}  // namespace
+}  // namespace kelvora
