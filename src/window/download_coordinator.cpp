@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -11,6 +13,7 @@
 
 #include "app/download_address.h"
 #include "app/installer_publisher.h"
+#include "app/resume_attempts.h"
 #include "net/winhttp_transport.h"
 #include "shell/file_exists.h"
 #include "shell/launch_program.h"
@@ -56,6 +59,17 @@ void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers
   }
 }
 
+// The pause between a worker's requests: over at once when the window closes.
+bool WaitUnlessClosing(std::chrono::milliseconds delay, const std::atomic<bool>& closing) {
+  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(delay.count());
+  while (!closing) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= end) return true;
+    ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, kCloseCheckInterval)));
+  }
+  return false;
+}
+
 }  // namespace
 
 void TFormKelvoraInstaller::SampleDownload() {
@@ -86,6 +100,9 @@ void TFormKelvoraInstaller::SampleDownload() {
       const Fragment& fragment = state.plan[state.I];
       workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
                                                           state.I, fragment.start, fragment.end));
+      workers.back()->SetResume(kResumeAttempts, [this](std::chrono::milliseconds delay) {
+        return WaitUnlessClosing(delay, FClosingForm);
+      });
       workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
         ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);

@@ -41,30 +41,28 @@ void TDownloadThread::WaitForEnd() {
 void TDownloadThread::Execute() {
   // Declared in release order: the file is closed before the client goes.
   std::unique_ptr<net::HttpClient> client = net::CreateWinHttpClient();
-  client->SetReceiveDataHandler([this](const void* sender, std::int64_t content_length, std::int64_t read_count,
-                                       bool& abort) { ReceiveDataHook(sender, content_length, read_count, abort); });
-
   const unique_file file = std::move(FFile);
   FTimeStart = ::GetTickCount();
   net::FileStream stream(file.get());
-  stream.Seek(FStartPoint);
 
-  const net::HttpResponse response = client->GetRange(FURL, FStartPoint, FEndPoint, stream);
-  outcome_.status = response.status;
-  outcome_.content_range = response.Header(L"Content-Range");
-  outcome_.content_length = response.content_length;
-  outcome_.ended_normally = true;
+  // The fragment's end as the ranged GET takes it: inclusive, -1 for open.
+  const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
+  const WaitUnlessStopped no_wait = [](std::chrono::milliseconds) { return false; };
+  outcome_ = FetchFragment(
+      *client, {FURL, fragment, resume_attempts_}, stream,
+      [this](const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort) {
+        ReceiveDataHook(sender, content_length, read_count, abort);
+      },
+      wait_ ? wait_ : no_wait);
 }
 
 void TDownloadThread::ReceiveDataHook(const void* Sender, std::int64_t AContentLength, std::int64_t AReadCount,
                                       bool& Abort) {
-  // Kept for the completeness check: the count restarts with each response.
-  outcome_.bytes_written = AReadCount;
   if (FOnThreadData) {
+    // The whole run's rate: the bytes in place over the time since the start.
     const std::int32_t ASpeed = AverageSpeed(AReadCount, ::GetTickCount(), FTimeStart);
     FOnThreadData(Sender, FThreadNo, ASpeed, AContentLength, AReadCount, Abort);
   }
-  outcome_.aborted = Abort;
 }
 
 }  // namespace kelvora

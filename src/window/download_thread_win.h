@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/win32_handles.h"
+#include "window/fragment_fetch.h"
 #include "window/transfer_check.h"
 
 namespace kelvora {
@@ -31,6 +32,14 @@ class TDownloadThread {
   // another process could have put something else.
   TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
                   std::int64_t EndPoint);
+
+  // Further requests for the missing rest after a dropped connection (see
+  // FetchFragment), and the wait between them, which ends early when the run
+  // is stopped; set before Start. None by default.
+  void SetResume(int attempts, WaitUnlessStopped wait) {
+    resume_attempts_ = attempts;
+    wait_ = std::move(wait);
+  }
   // Waits for the thread's end.
   ~TDownloadThread();
   TDownloadThread(const TDownloadThread&) = delete;
@@ -62,6 +71,8 @@ class TDownloadThread {
   std::int64_t FEndPoint;
   std::int32_t FThreadNo;
   std::uint32_t FTimeStart = 0;
+  int resume_attempts_ = 0;
+  WaitUnlessStopped wait_;
   TransferOutcome outcome_;
   unique_handle thread_;
   std::atomic<bool> finished_{false};

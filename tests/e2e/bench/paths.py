@@ -13,9 +13,10 @@ VENDOR_PORT = 48443
 DOWNLOAD_PATH = "/fileadmin/files/kelvora/Kelvora_Install.exe"
 INSTALLER_FILE_NAME = "Kelvora_Install.exe"
 
-# publisher_check holds a second Kelvora_Installer.exe (publisher_check_installer_exe).
+# publisher_check and resume hold other builds of Kelvora_Installer.exe (publisher_check_installer_exe,
+# resume_installer_exe).
 _SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices",
-                 "publisher_check"}
+                 "publisher_check", "resume"}
 
 
 def source_dir() -> Path:
@@ -61,6 +62,14 @@ def publisher_check_installer_exe() -> Path:
     path = build_dir() / "tests" / "publisher_check" / "Kelvora_Installer.exe"
     if not path.exists():
         raise FileNotFoundError(f"{path} not found; was the windows build made?")
+    return path
+
+
+def resume_installer_exe() -> Path:
+    """The program built to resume a dropped download (KELVORA_TEST_RESUME_ATTEMPTS attempts)."""
+    path = build_dir() / "tests" / "resume" / "Kelvora_Installer.exe"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
     return path
 
 

@@ -125,6 +125,63 @@ class EndlessBody:
         exchange.close()
 
 
+class ResumableFile:
+    """HEAD and GET of one resource as a server that serves ranges with a
+    strong ETag and honours If-Range: a validator that no longer matches gets
+    the whole current file with 200. GET number n (from 0) serves
+    versions[n] (the last one serves the rest), so the file can change
+    between requests, and after drops[n] body bytes (if given and not None)
+    the connection is reset. ranges=False ignores Range and If-Range.
+    `gets` lists each GET's (Range, If-Range) as received."""
+
+    def __init__(self, versions: list[bytes], drops: Iterable[int | None] = (), *, ranges: bool = True):
+        self.versions = list(versions)
+        self.drops = list(drops)
+        self.ranges = ranges
+        self.gets: list[tuple[str | None, str | None]] = []
+        self._lock = threading.Lock()
+
+    def _version(self, index: int) -> tuple[bytes, str]:
+        index = min(index, len(self.versions) - 1)
+        return self.versions[index], f'"v{index}"'
+
+    def __call__(self, exchange: Exchange) -> None:
+        request = exchange.request
+        with self._lock:
+            number = len(self.gets)
+            if request.method == "GET":
+                self.gets.append((request.header("Range"), request.header("If-Range")))
+        data, etag = self._version(number)
+        size = len(data)
+        wanted = parse_range(request.header("Range"), size) if self.ranges else None
+        if_range = request.header("If-Range")
+        if self.ranges and if_range is not None and if_range != etag:
+            wanted = None
+        head = [("Content-Type", "application/octet-stream"), ("ETag", etag)]
+        if self.ranges:
+            head.append(("Accept-Ranges", "bytes"))
+        if wanted == "unsatisfiable":
+            exchange.respond(416, [*head, ("Content-Range", f"bytes */{size}")])
+            return
+        if wanted is None:
+            status, body = 200, data
+        else:
+            first, last = wanted
+            status, body = 206, data[first:last + 1]
+            head.append(("Content-Range", f"bytes {first}-{last}/{size}"))
+        exchange.send_head(status, [*head, ("Content-Length", str(len(body)))])
+        if request.method == "HEAD":
+            return
+        drop = self.drops[number] if number < len(self.drops) else None
+        if drop is None or drop >= len(body):
+            exchange.send(body)
+            return
+        exchange.send(body[:drop])
+        # A pause before the reset, so that the client takes the bytes first.
+        exchange.hold(0.3)
+        exchange.reset()
+
+
 def slow_body(data: bytes, bytes_per_second: float, **options) -> Handler:
     return serve_bytes(data, rate=bytes_per_second, **options)
 

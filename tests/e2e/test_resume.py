@@ -1,0 +1,101 @@
+"""Resuming a dropped download (the build setting KELVORA_RESUME_ATTEMPTS):
+the program built with three attempts (tests/CMakeLists.txt) against a server
+that resets the connection in mid-body, honours If-Range and may change the
+file between requests; and the default build, which sends one GET and gives
+up at the first drop."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+
+from bench import paths, scenarios
+from bench.standin import read_launches
+from test_download import (TARGET, dismiss_failure_message, files_in, installer_bytes, launch_log,  # noqa: F401
+                           run_installer, wait_launches)
+
+ATTEMPTS = 3
+
+
+@pytest.fixture(scope="module")
+def installer_exe() -> Path:
+    """run_installer starts the resuming build instead of the plain one."""
+    assert paths.cmake_cache_value("KELVORA_TEST_RESUME_ATTEMPTS") == str(ATTEMPTS)
+    return paths.resume_installer_exe()
+
+
+@pytest.fixture(scope="module")
+def changed_bytes(installer_bytes) -> bytes:
+    """Another build of the same installer: the same size, other padding."""
+    standin_size = len(installer_bytes) - 5 * 1024 * 1024 - 12345
+    padding = bytes((i * 13 + 5) & 0xFF for i in range(len(installer_bytes) - standin_size))
+    return installer_bytes[:standin_size] + padding
+
+
+def whole(data: bytes) -> str:
+    return f"bytes=0-{len(data) - 1}"
+
+
+def test_two_drops_end_in_the_whole_file_which_is_launched(vendor_server, installer_bytes, run_installer,
+                                                           temp_folder, launch_log):
+    size = len(installer_bytes)
+    server_file = scenarios.ResumableFile([installer_bytes], drops=[1_000_000, 2_000_000])
+    vendor_server(server_file)
+    run_installer().wait(timeout=120)
+
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert len(wait_launches(launch_log)) == 1
+    # Each request asks for what is missing, with the first answer's validator.
+    first_missing = [0, 1_000_000, 3_000_000]
+    assert server_file.gets == [(whole(installer_bytes), None),
+                                (f"bytes={first_missing[1]}-{size - 1}", '"v0"'),
+                                (f"bytes={first_missing[2]}-{size - 1}", '"v0"')]
+
+
+@pytest.mark.parametrize("case", ["the file changed", "ranges not served"])
+def test_a_file_that_cannot_be_continued_starts_over_and_is_never_spliced(case, vendor_server, installer_bytes,
+                                                                         changed_bytes, run_installer, temp_folder,
+                                                                         launch_log):
+    if case == "the file changed":
+        # After the drop the server holds a new build: If-Range no longer matches.
+        server_file = scenarios.ResumableFile([installer_bytes, changed_bytes], drops=[1_500_000])
+        expected = changed_bytes
+    else:
+        server_file = scenarios.ResumableFile([installer_bytes], drops=[1_500_000], ranges=False)
+        expected = installer_bytes
+    vendor_server(server_file)
+    run_installer().wait(timeout=120)
+
+    assert (temp_folder / TARGET).read_bytes() == expected
+    assert len(wait_launches(launch_log)) == 1
+    # The drop, the resumed request answered with 200 (none of it taken), the start over.
+    assert [if_range for _, if_range in server_file.gets] == [None, '"v0"', None]
+    assert server_file.gets[2][0] == whole(installer_bytes)
+
+
+def test_more_drops_than_attempts_fail_after_one_plus_that_many_requests(vendor_server, installer_bytes,
+                                                                         run_installer, uia, temp_folder,
+                                                                         launch_log):
+    server_file = scenarios.ResumableFile([installer_bytes], drops=[500_000] * (ATTEMPTS + 2))
+    vendor_server(server_file)
+    process = run_installer()
+    dismiss_failure_message(uia, process)
+    assert len(server_file.gets) == 1 + ATTEMPTS
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+def test_the_default_build_gives_up_at_the_first_drop(vendor_server, installer_bytes, programs, uia, temp_folder,
+                                                      launch_log):
+    from bench.wine import windows_path
+
+    server_file = scenarios.ResumableFile([installer_bytes], drops=[1_000_000])
+    vendor_server(server_file)
+    process = programs(paths.installer_exe(), extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
+    uia.wait_dialog(timeout=30, title="Bestätigen")
+    uia.press(1, dialog=True, title="Bestätigen")
+    dismiss_failure_message(uia, process)
+    assert server_file.gets == [(whole(installer_bytes), None)]
+    assert read_launches(launch_log) == []
