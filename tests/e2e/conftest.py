@@ -73,11 +73,15 @@ def vendor_address(download_url):
 
 @pytest.fixture(scope="session")
 def installer_exe() -> Path:
-    """The program as built with no publisher to check: the tests serve it an
-    unsigned stand-in and expect that to be launched."""
+    """The program as built with the default settings: no publisher to check
+    (the tests serve it an unsigned stand-in and expect that to be launched)
+    and no resuming (one GET per run)."""
     publisher = paths.installer_publisher()
     assert not publisher, (f"this build's Kelvora_Installer.exe launches only installers signed by {publisher!r}; "
                            "configure it with -DKELVORA_INSTALLER_PUBLISHER= for the tests")
+    attempts = paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS") or "0"
+    assert attempts == "0", (f"this build's Kelvora_Installer.exe resumes {attempts} times; "
+                             "configure it with -DKELVORA_RESUME_ATTEMPTS=0 for the tests")
     return paths.installer_exe()
 
 

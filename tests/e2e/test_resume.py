@@ -12,6 +12,7 @@ import pytest
 
 from bench import paths, scenarios
 from bench.standin import read_launches
+from bench.wine import windows_path
 from test_download import (TARGET, dismiss_failure_message, files_in, installer_bytes, launch_log,  # noqa: F401
                            run_installer, wait_launches)
 
@@ -87,10 +88,8 @@ def test_more_drops_than_attempts_fail_after_one_plus_that_many_requests(vendor_
     assert read_launches(launch_log) == []
 
 
-def test_the_default_build_gives_up_at_the_first_drop(vendor_server, installer_bytes, programs, uia, temp_folder,
-                                                      launch_log):
-    from bench.wine import windows_path
-
+def test_the_default_build_gives_up_at_the_first_drop(vendor_server, installer_bytes, programs, uia, launch_log):
+    assert (paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS") or "0") == "0"
     server_file = scenarios.ResumableFile([installer_bytes], drops=[1_000_000])
     vendor_server(server_file)
     process = programs(paths.installer_exe(), extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})

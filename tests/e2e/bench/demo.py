@@ -85,6 +85,9 @@ def main() -> int:
                 f"with the test certificate {signer.cert} (CN={publisher}, issued by the test CA)")
         else:
             say("this build checks no publisher (KELVORA_INSTALLER_PUBLISHER is empty): the stand-in is served unsigned")
+        attempts = paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS", build) or "0"
+        say(f"this build resumes a dropped download up to {attempts} times (KELVORA_RESUME_ATTEMPTS)"
+            if attempts != "0" else "this build does not resume a dropped download (KELVORA_RESUME_ATTEMPTS is 0)")
         place_file(root, url.path, served)
         nginx = NginxServer(root, certs.localhost, work / "nginx", port=url.port,
                             limit_rate=options.rate or None, lifetime=3600).start()
