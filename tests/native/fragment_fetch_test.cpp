@@ -221,6 +221,29 @@ TEST(FragmentFetch, ProgressGoesOnFromTheFirstMissingByte) {
   EXPECT_EQ(seen, expected);
 }
 
+TEST(FragmentFetch, AResumeGoesThroughTheOriginalAddressAgainWithTheCookiesItGot) {
+  // A signed mirror link expires: the vendor's address hands out a fresh one.
+  auto script = std::make_shared<Script>();
+  const auto to_mirror = [] {
+    return Reply(302, L"Location: https://mirror.example/f.exe?sig=1\r\nSet-Cookie: s=1; Path=/", "");
+  };
+  script->responses.push_back(to_mirror());
+  script->responses.push_back(FirstBrokenAt(4));
+  script->responses.push_back(to_mirror());
+  script->responses.push_back(Rest(4));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+  const TransferOutcome outcome =
+      FetchFragment(client, {L"https://vendor.example/f.exe", {0, 9, 10}, 1}, file, nullptr,
+                    [](std::chrono::milliseconds) { return true; });
+  EXPECT_TRUE(FragmentComplete({0, 9, 10}, 10, outcome));
+  ASSERT_EQ(script->sent.size(), 4u);
+  EXPECT_EQ(script->sent[2].url, L"https://vendor.example/f.exe");
+  EXPECT_EQ(HeaderOf(script->sent[2], L"Cookie"), L"s=1");
+  EXPECT_EQ(HeaderOf(script->sent[3], L"Range"), L"bytes=4-9");
+  EXPECT_EQ(HeaderOf(script->sent[3], L"If-Range"), kTag);
+}
+
 TEST(FragmentFetch, ResumeDelayDoublesUpToHalfAMinute) {
   const std::vector<long long> expected = {1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000};
   std::vector<long long> delays;
