@@ -60,11 +60,14 @@ struct Version {
     return (status == 200 || status == 206) && !validator.empty() && last >= 0 && first_missing <= last;
   }
 
-  // A resumed response carries exactly the rest of this version.
+  // A resumed response carries exactly the rest of this version. Its own
+  // validator must be the same: a server that ignores If-Range answers a
+  // changed file's range with a 206 as well.
   bool Continues(const net::HttpResponse& response, std::int64_t first_missing) const {
     ContentRange range;
     return response.status == 206 && ParseContentRange(response.Header(L"Content-Range"), range) &&
-           range.first == first_missing && range.last == last && range.total == total;
+           range.first == first_missing && range.last == last && range.total == total &&
+           ResumeValidator(response) == validator;
   }
 };
 
@@ -88,6 +91,9 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
   std::optional<Version> version;  // empty until a 2xx response began the body
   std::int64_t in_place = 0;       // bytes of the current version from the fragment's start
   int attempts_used = 0;
+  // What an earlier request left beyond the bytes in place (the error page
+  // of a request that broke off) goes before the next one.
+  const std::int64_t prepared_size = file.Size();
 
   for (;;) {
     const bool resuming = version.has_value();
@@ -113,6 +119,7 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
 
     net::HeaderList headers;
     if (resuming) headers.emplace_back(L"If-Range", version->validator);
+    file.SetSize(fragment.length >= 0 ? prepared_size : from);
     file.Seek(from);
     std::exception_ptr failure;
     net::HttpResponse response;
@@ -157,8 +164,7 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
       // The file changed, or ranges are not served: start the fragment over.
       start_over = true;
       version.reset();
-      in_place = 0;
-      if (fragment.length < 0) file.SetSize(fragment.start);  // nothing of the old version stays behind
+      in_place = 0;  // for an open fragment, the file is cut back to its start: nothing of the old version stays
     } else if (began) {
       in_place += received;
     }

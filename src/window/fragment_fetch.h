@@ -44,11 +44,11 @@ struct FetchRequest {
 // With resume attempts, a GET whose 200 or 206 response carried a validator
 // and then ended by a transport failure or before the length it announced is
 // followed, after ResumeDelay, by a GET for the missing rest with If-Range.
-// Its 206 must start at the first missing byte and end and total as the
-// first response did; a 200 instead (the file changed, or ranges are not
-// served) reads nothing and starts the fragment over from its first byte
-// with the next attempt; any other answer ends the fetch as it stands. The
-// file never holds bytes of two versions.
+// Its 206 must start at the first missing byte, end and total as the first
+// response did and carry the same validator; a 200 instead (the file
+// changed, or ranges are not served) reads nothing and starts the fragment
+// over from its first byte with the next attempt; any other answer ends the
+// fetch as it stands. The file never holds bytes of two versions.
 //
 // Returns the outcome as if one response had brought what is in place; a
 // failure with no attempt left (or that allows none) is thrown, as is any
