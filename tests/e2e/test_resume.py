@@ -6,12 +6,14 @@ up at the first drop."""
 
 from __future__ import annotations
 
+import time
 from pathlib import Path
 
 import pytest
 
 from bench import paths, scenarios
 from bench.standin import read_launches
+from bench.waiting import wait_until
 from bench.wine import windows_path
 from test_download import (TARGET, dismiss_failure_message, files_in, installer_bytes, launch_log,  # noqa: F401
                            run_installer, wait_launches)
@@ -84,6 +86,24 @@ def test_more_drops_than_attempts_fail_after_one_plus_that_many_requests(vendor_
     process = run_installer()
     dismiss_failure_message(uia, process)
     assert len(server_file.gets) == 1 + ATTEMPTS
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+def test_a_close_during_the_wait_between_requests_ends_it_at_once(vendor_server, installer_bytes, run_installer,
+                                                                   uia, temp_folder, launch_log):
+    server_file = scenarios.ResumableFile([installer_bytes], drops=[100_000] * (ATTEMPTS + 1))
+    vendor_server(server_file)
+    process = run_installer()
+    # The third request breaks off too; the program then waits 4 s before the fourth.
+    assert wait_until(lambda: len(server_file.gets) == 3, 30)
+    time.sleep(1.0)
+    closed_at = time.monotonic()
+    uia.close(title="Kelvora Installation")
+    uia.wait_dialog(timeout=30, title="Kelvora_installer")
+    assert time.monotonic() - closed_at < 2.5
+    dismiss_failure_message(uia, process)
+    assert len(server_file.gets) == 3
     assert files_in(temp_folder) == []
     assert read_launches(launch_log) == []
 
