@@ -1,6 +1,10 @@
 #include "net/winhttp_proxy.h"
 
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "common/win32_handles.h"
 
@@ -34,33 +38,77 @@ const UserProxyConfig& UserProxyConfiguration() {
   return config;
 }
 
-ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, HINTERNET session, const std::wstring& url) {
-  auto ask = [&api, session](const ProxyQuery& query) {
+namespace {
+
+// One look-up by script or detection. It may fetch a script from the network
+// and cannot be interrupted, so it runs on a thread of its own with a
+// session of its own, and a stop leaves it behind: it then ends by itself,
+// touching only what it owns here.
+struct Lookup {
+  const WinHttpApi* api;
+  std::wstring url;
+  std::optional<std::wstring> script_url;
+  bool auto_logon = false;
+  ProxyAnswer answer;
+  unique_handle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+  void Run() {
+    const unique_hinternet session(
+        api->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     WINHTTP_AUTOPROXY_OPTIONS options = {};
-    if (query.script_url) {
+    if (script_url) {
       options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-      options.lpszAutoConfigUrl = query.script_url->c_str();
+      options.lpszAutoConfigUrl = script_url->c_str();
     } else {
       options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
       options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
-    options.fAutoLogonIfChallenged = query.auto_logon ? TRUE : FALSE;
+    options.fAutoLogonIfChallenged = auto_logon ? TRUE : FALSE;
     WINHTTP_PROXY_INFO info = {};
-    ProxyAnswer answer;
-    if (!api.GetProxyForUrl(session, query.url->c_str(), &options, &info)) {
+    if (!session || !api->GetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
       answer.error = ::GetLastError();
-      return answer;
+    } else {
+      std::wstring proxy = TakeGlobalString(info.lpszProxy);
+      std::wstring bypass = TakeGlobalString(info.lpszProxyBypass);
+      if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+        answer.proxy = std::move(proxy);
+        answer.bypass = std::move(bypass);
+      }
     }
-    const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    std::wstring proxy = TakeGlobalString(info.lpszProxy);
-    std::wstring bypass = TakeGlobalString(info.lpszProxyBypass);
-    if (named) {
-      answer.proxy = std::move(proxy);
-      answer.bypass = std::move(bypass);
-    }
-    return answer;
-  };
-  return ChooseProxy(UserProxyConfiguration(), url, ask);
+    ::SetEvent(done.get());
+  }
+};
+
+// Past WinHTTP's own time-outs for fetching a script, how long a look-up is
+// waited for before it is left behind as failed.
+constexpr DWORD kLookupLimitMs = 65000;
+
+ProxyAnswer LookUp(const WinHttpApi& api, const ProxyQuery& query, HANDLE stop) {
+  auto lookup = std::make_shared<Lookup>();
+  lookup->api = &api;
+  lookup->url = *query.url;
+  if (query.script_url) lookup->script_url = *query.script_url;
+  lookup->auto_logon = query.auto_logon;
+  ProxyAnswer failed;
+  failed.error = ERROR_WINHTTP_AUTODETECTION_FAILED;
+  if (!lookup->done) return failed;
+  try {
+    std::thread([lookup] { lookup->Run(); }).detach();
+  } catch (const std::system_error&) {
+    return failed;
+  }
+  const HANDLE handles[] = {lookup->done.get(), stop};
+  if (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, kLookupLimitMs) == WAIT_OBJECT_0) return lookup->answer;
+  failed.error = ::WaitForSingleObject(lookup->done.get(), 0) == WAIT_OBJECT_0 ? lookup->answer.error
+                                                                             : ERROR_WINHTTP_OPERATION_CANCELLED;
+  return failed;
+}
+
+}  // namespace
+
+ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, const std::wstring& url, HANDLE stop) {
+  return ChooseProxy(UserProxyConfiguration(), url,
+                     [&api, stop](const ProxyQuery& query) { return LookUp(api, query, stop); });
 }
 
 }  // namespace kelvora::net

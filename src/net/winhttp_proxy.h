@@ -13,8 +13,9 @@ namespace kelvora::net {
 // and kept until the process ends. Any thread.
 const UserProxyConfig& UserProxyConfiguration();
 
-// The proxy for `url`, asking WinHTTP with a script or by detection through
-// `session` when the configuration says so. The calling thread.
-ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, HINTERNET session, const std::wstring& url);
+// The proxy for `url`, asking WinHTTP with a script or by detection when the
+// configuration says so. Such a look-up ends early, as failed, when `stop`
+// (may be null) is set. The calling thread.
+ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, const std::wstring& url, HANDLE stop);
 
 }  // namespace kelvora::net

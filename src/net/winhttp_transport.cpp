@@ -1,23 +1,28 @@
 #include "net/winhttp_transport.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "common/win32_error.h"
+#include "net/winhttp_call_win.h"
 #include "net/winhttp_proxy.h"
 
 namespace kelvora::net {
 
 namespace {
 
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+// Past WinHTTP's own time-outs, how long a call that has not reported back
+// is waited for before it is given up as timed out.
+constexpr DWORD kNoWordGrace = 5000;
 
 class WinHttpRequest : public TransportRequest {
  public:
   explicit WinHttpRequest(WinHttpTransport& transport) : transport_(transport) {}
+  ~WinHttpRequest() override { CloseHandles(); }
 
   OpenFailure Open(const Url& url, std::wstring_view method, std::uint32_t& error) override {
-    request_.reset();
-    connection_.reset();
+    CloseHandles();
     std::wstring host = url.host;
     if (host.size() > 2 && host.front() == L'[') host = host.substr(1, host.size() - 2);
     connection_.reset(api().Connect(transport_.session(), host.c_str(), url.port, 0));
@@ -32,6 +37,15 @@ class WinHttpRequest : public TransportRequest {
                                         url.secure() ? WINHTTP_FLAG_SECURE : 0));
     if (!request_) {
       error = ::GetLastError();
+      return OpenFailure::OpenRequest;
+    }
+    link_ = CallLink::Create();
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(link_);
+    if (!link_ || !api().SetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+      error = link_ ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+      if (link_) link_->Release(false);
+      link_ = nullptr;
+      request_.reset();
       return OpenFailure::OpenRequest;
     }
     // The receive-response timeout is set on its own as well: without it a
@@ -49,6 +63,7 @@ class WinHttpRequest : public TransportRequest {
   }
 
   std::uint32_t AddHeader(std::wstring_view name, std::wstring_view value, HeaderMode mode) override {
+    if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
     const std::wstring line = std::wstring(name) + L": " + std::wstring(value);
     const DWORD flags = WINHTTP_ADDREQ_FLAG_ADD | (mode == HeaderMode::CoalesceWithComma
                                                        ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
@@ -63,8 +78,7 @@ class WinHttpRequest : public TransportRequest {
   }
 
   void PrepareAttempt(const ProxySetting& proxy) override {
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
-    api().SetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    if (!request_) return;
     DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
     api().SetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
     if (!proxy.proxy.empty()) {
@@ -79,6 +93,7 @@ class WinHttpRequest : public TransportRequest {
   }
 
   void DisableRedirectsAndCookies() override {
+    if (!request_) return;
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
     api().SetOption(request_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
     feature = WINHTTP_DISABLE_COOKIES;
@@ -86,22 +101,30 @@ class WinHttpRequest : public TransportRequest {
   }
 
   std::uint32_t Send() override {
-    return api().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
-               ? 0
-               : ::GetLastError();
+    // The context goes with the call too: WinHTTP sets the handle's context to it.
+    const auto error = Call([this] {
+      return api().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                               reinterpret_cast<DWORD_PTR>(link_));
+    });
+    TakeSecureFailures();
+    return error;
   }
 
   std::uint32_t ReceiveResponse() override {
-    return api().ReceiveResponse(request_.get(), nullptr) ? 0 : ::GetLastError();
+    const auto error = Call([this] { return api().ReceiveResponse(request_.get(), nullptr); });
+    TakeSecureFailures();
+    return error;
   }
 
   std::uint32_t DeclareNoClientCertificate() override {
+    if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
     return api().SetOption(request_.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)
                ? 0
                : ::GetLastError();
   }
 
   std::uint32_t QueryStatus(std::int32_t& status) override {
+    if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
     DWORD value = 0;
     DWORD size = sizeof(value);
     if (!api().QueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -116,24 +139,58 @@ class WinHttpRequest : public TransportRequest {
   }
 
   std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
-    DWORD available = 0;
-    if (!api().QueryDataAvailable(request_.get(), &available)) return ::GetLastError();
-    bytes = available;
+    // In asynchronous mode the count comes with the completion.
+    if (const auto error = Call([this] { return api().QueryDataAvailable(request_.get(), nullptr); })) return error;
+    bytes = link_->bytes();
     return 0;
   }
 
   std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
-    DWORD count = 0;
-    if (!api().ReadData(request_.get(), buffer, size, &count)) return ::GetLastError();
-    read = count;
+    std::uint8_t* landing = nullptr;
+    const auto error = Call([this, size, &landing] {
+      landing = link_->ReadBuffer(size);
+      return api().ReadData(request_.get(), landing, size, nullptr);
+    });
+    if (error) return error;
+    read = std::min<std::uint32_t>(link_->bytes(), size);
+    if (read) std::memcpy(buffer, landing, read);
     return 0;
   }
 
-  WinHttpTransport& transport() { return transport_; }
-
  private:
   const WinHttpApi& api() const { return transport_.api(); }
+
+  // Starts one asynchronous call and waits for it, or for the stop signal.
+  // A stopped or silent call closes the handles: nothing more is asked of
+  // this request, and its connection goes at once.
+  template <typename Start>
+  std::uint32_t Call(Start start) {
+    if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
+    link_->Arm();
+    std::uint32_t error = start() ? link_->Await(transport_.stop(), transport_.timeout_ms() + kNoWordGrace)
+                                  : ::GetLastError();
+    // A stop that came while the call was finishing still counts: the run is over.
+    if (!error && transport_.Stopped()) error = ERROR_WINHTTP_OPERATION_CANCELLED;
+    if (error == ERROR_WINHTTP_OPERATION_CANCELLED || error == ERROR_WINHTTP_TIMEOUT) {
+      request_.reset();
+      connection_.reset();
+    }
+    return error;
+  }
+
+  void TakeSecureFailures() {
+    if (link_) transport_.RecordSecureFailure(link_->TakeSecureFailures());
+  }
+
+  void CloseHandles() {
+    request_.reset();
+    connection_.reset();
+    if (link_) link_->Release();
+    link_ = nullptr;
+  }
+
   std::uint32_t QueryRaw(DWORD level, std::wstring& raw) {
+    if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
     DWORD size = 0;
     api().QueryHeaders(request_.get(), level, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
                           WINHTTP_NO_HEADER_INDEX);
@@ -151,20 +208,17 @@ class WinHttpRequest : public TransportRequest {
   // Declared in this order so that the request closes before its connection.
   unique_hinternet connection_;
   unique_hinternet request_;
+  CallLink* link_ = nullptr;  // the request handle's, while it is open
 };
-
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || !context || !info || length < sizeof(DWORD)) return;
-  auto* request = reinterpret_cast<WinHttpRequest*>(context);
-  request->transport().RecordSecureFailure(*static_cast<const DWORD*>(info));
-}
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport(DWORD timeout_ms) : api_(WinHttp()), timeout_ms_(timeout_ms) {
-  // Without System32's WinHTTP there is no session to be had.
+WinHttpTransport::WinHttpTransport(HANDLE stop, DWORD timeout_ms) : api_(WinHttp()), stop_(stop), timeout_ms_(timeout_ms) {
+  // Without System32's WinHTTP there is no session to be had. Asynchronous,
+  // so that a stop can end any call at once (winhttp_call_win.h).
   if (api_)
-    session_.reset(api_->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    session_.reset(api_->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                              WINHTTP_FLAG_ASYNC));
   if (!session_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
   // Windows 7 and 8.1 offer SSL 3 and TLS 1.0 by default, which a server
   // limited to TLS 1.2 refuses and an attacker may force a connection down
@@ -180,14 +234,16 @@ WinHttpTransport::WinHttpTransport(DWORD timeout_ms) : api_(WinHttp()), timeout_
     }
   }
   if (!secure_protocols_) throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
-  api_->SetStatusCallback(session_.get(), OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  if (api_->SetStatusCallback(session_.get(), CallLink::OnStatus, CallLink::kNotifications, 0) ==
+      WINHTTP_INVALID_STATUS_CALLBACK)
+    throw HttpError(HttpError::Kind::Client, L"Fehler beim Abrufen des Sitzungs-Handle");
 }
 
 std::unique_ptr<TransportRequest> WinHttpTransport::NewRequest() { return std::make_unique<WinHttpRequest>(*this); }
 
-ProxySetting WinHttpTransport::FindProxy(const Url& url) {
-  return FindProxyWithWinHttp(*api_, session_.get(), url.ToString());
-}
+ProxySetting WinHttpTransport::FindProxy(const Url& url) { return FindProxyWithWinHttp(*api_, url.ToString(), stop_); }
+
+bool WinHttpTransport::Stopped() const { return stop_ && ::WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
 
 std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
   // WinHTTP's numbers live in its own message table; others in the system's.
@@ -196,8 +252,8 @@ std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
   return text;
 }
 
-std::unique_ptr<HttpClient> CreateWinHttpClient() {
-  return std::make_unique<HttpClient>(std::make_unique<WinHttpTransport>());
+std::unique_ptr<HttpClient> CreateWinHttpClient(HANDLE stop) {
+  return std::make_unique<HttpClient>(std::make_unique<WinHttpTransport>(stop));
 }
 
 }  // namespace kelvora::net

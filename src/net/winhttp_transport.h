@@ -1,5 +1,7 @@
 #pragma once
-// The production transport: WinHTTP, synchronous, one session per client.
+// The production transport: WinHTTP, one session per client. Each call
+// returns when it is done, as the client expects, but a stop signal ends any
+// of them at once (ERROR_WINHTTP_OPERATION_CANCELLED).
 
 #include <windows.h>
 #include <winhttp.h>
@@ -21,9 +23,11 @@ class WinHttpTransport : public Transport {
   // explicit header) and limits it to TLS 1.2 and later. Throws
   // HttpError(Client, "Fehler beim Abrufen des Sitzungs-Handle") when it
   // cannot be opened (System32's WinHTTP missing included) or the system
-  // cannot do TLS 1.2. The product always uses the default timeouts; only
-  // test tools pass a shorter one.
-  explicit WinHttpTransport(DWORD timeout_ms = kTimeoutMs);
+  // cannot do TLS 1.2. `stop` (a manual-reset event, or null for none) ends
+  // every call in progress and every later one once set; it must outlive the
+  // transport. The product always uses the default timeouts; only test tools
+  // pass a shorter one.
+  explicit WinHttpTransport(HANDLE stop = nullptr, DWORD timeout_ms = kTimeoutMs);
 
   std::unique_ptr<TransportRequest> NewRequest() override;
   ProxySetting FindProxy(const Url& url) override;
@@ -36,18 +40,22 @@ class WinHttpTransport : public Transport {
   // The WINHTTP_FLAG_SECURE_PROTOCOL_* flags the session accepted.
   DWORD secure_protocols() const { return secure_protocols_; }
   DWORD timeout_ms() const { return timeout_ms_; }
+  HANDLE stop() const { return stop_; }
+  bool Stopped() const;
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
  private:
   const WinHttpApi* api_;
+  HANDLE stop_;
   DWORD timeout_ms_;
   unique_hinternet session_;
   DWORD secure_protocols_ = 0;
   std::atomic<std::uint32_t> secure_failures_{0};
 };
 
-// The client the download engine uses. Call on the thread that will use the
-// client; throws HttpError(Client) when the session cannot be opened.
-std::unique_ptr<HttpClient> CreateWinHttpClient();
+// The client the download engine uses, ended at once by `stop` (see
+// WinHttpTransport). Call on the thread that will use the client; throws
+// HttpError(Client) when the session cannot be opened.
+std::unique_ptr<HttpClient> CreateWinHttpClient(HANDLE stop = nullptr);
 
 }  // namespace kelvora::net

@@ -31,11 +31,16 @@ void StartSelfFreeingThread(std::function<void()> body) { std::thread(std::move(
 
 TFormKelvoraInstaller::TFormKelvoraInstaller(ui::Application& application, Coordinator coordinator,
                                              ThreadStarter start_thread)
-    : application_(application), coordinator_(std::move(coordinator)), start_thread_(std::move(start_thread)) {}
+    : application_(application),
+      stop_signal_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      coordinator_(std::move(coordinator)),
+      start_thread_(std::move(start_thread)) {}
 
 TFormKelvoraInstaller::~TFormKelvoraInstaller() = default;
 
 void TFormKelvoraInstaller::Create() {
+  // Without the stop signal a close could not end the download's waits.
+  if (!stop_signal_) ThrowLastError("CreateEventW");
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_HREDRAW | CS_VREDRAW;
@@ -115,6 +120,27 @@ void TFormKelvoraInstaller::ShowFirst(int show_command) {
     ::ShowWindow(window_.get(), SW_SHOWMINNOACTIVE);
 }
 
+// The close protocol, across the window, the coordinator and the transport.
+//
+//   who                      sets / does                            waits for
+//   UI thread, FormClose     FClosingForm, then the stop signal     FAllowFormClose, running the steps
+//                                                                   handed over meanwhile (1 ms passes)
+//   coordinator              nothing more once FClosingForm is set; FAllowFormClose after the completion
+//                            the completion step launches nothing   step; its workers' ends or the stop
+//                            when the run was stopped               signal, whichever comes first
+//   worker                   ends its transfer (abort at the next   the pause between resume requests,
+//                            notification, or a cancelled call)     or the stop signal
+//   transport (each WinHTTP  closes the request and returns         the call's completion or the stop
+//   call)                    ERROR_WINHTTP_OPERATION_CANCELLED      signal
+//   proxy look-up            is left behind as failed               its end or the stop signal
+//
+// Every wait ends within moments of the stop signal; the run then ends as a
+// run stopped in the transfer: completion step ("Download fehlgeschlagen"),
+// OK, FAllowFormClose, the coordinator's own close, the end.
+//
+// Ignored close requests: one that arrives while a close is in progress, and
+// one that arrives inside a running step's modal loop (the failure message),
+// except the coordinator's own close at the run's end (CloseAtRunEnd).
 void TFormKelvoraInstaller::Close() {
   if (close_in_progress_) return;
   // A request that reaches the window inside a step's own modal loop (the
@@ -175,6 +201,7 @@ void TFormKelvoraInstaller::FormActivate(TFormKelvoraInstaller*) {
 
 void TFormKelvoraInstaller::FormClose(TFormKelvoraInstaller*) {
   FClosingForm = true;
+  ::SetEvent(stop_signal_.get());
   // Stay responsive, and keep running the steps the download hands over,
   // until the download has wound down.
   while (!FAllowFormClose) {

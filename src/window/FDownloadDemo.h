@@ -59,6 +59,11 @@ class TFormKelvoraInstaller {
   std::array<TLabel*, ThreadCount> LabelProgressArray{};
   std::atomic<bool> FAllowFormClose{false};
   std::atomic<bool> FClosingForm{false};
+  // Set together with FClosingForm: the one event every wait of the run
+  // (network calls, the pause between requests, the wait for the workers)
+  // also waits on, so that a close ends them at once. Manual-reset; lives as
+  // long as the window.
+  HANDLE StopSignal() const { return stop_signal_.get(); }
 
   void FormCreate(TFormKelvoraInstaller* Sender);
   void FormActivate(TFormKelvoraInstaller* Sender);
@@ -77,6 +82,7 @@ class TFormKelvoraInstaller {
   void PlaceControls();
 
   ui::Application& application_;
+  unique_handle stop_signal_;
   Coordinator coordinator_;
   ThreadStarter start_thread_;
   // After Label1 and ProgressBarPart1, so the window and its controls go

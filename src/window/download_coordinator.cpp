@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -44,30 +42,19 @@ struct DownloadRunState {
   unique_file held_file;     // the complete file, held from its move until its launch
 };
 
-// How long the coordinator sleeps between looks at the close flag while the
-// workers run; their ends wake it at once.
-constexpr DWORD kCloseCheckInterval = 20;
-
-void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers,
-                    const std::atomic<bool>& closing) {
-  while (!closing) {
-    std::vector<HANDLE> running;
-    for (const auto& worker : workers)
-      if (!worker->Finished() && worker->Handle()) running.push_back(worker->Handle());
-    if (running.empty()) return;
-    ::WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), TRUE, kCloseCheckInterval);
+// Until every worker has ended, or the run is stopped: then the workers end
+// by themselves at once, and their release waits for that.
+void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers, HANDLE stop) {
+  std::vector<HANDLE> running;
+  for (const auto& worker : workers)
+    if (worker->Handle()) running.push_back(worker->Handle());
+  while (!running.empty()) {
+    std::vector<HANDLE> handles = running;
+    handles.push_back(stop);
+    const DWORD woken = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+    if (woken >= WAIT_OBJECT_0 + running.size()) return;  // stopped, or the wait failed
+    running.erase(running.begin() + (woken - WAIT_OBJECT_0));
   }
-}
-
-// The pause between a worker's requests: over at once when the window closes.
-bool WaitUnlessClosing(std::chrono::milliseconds delay, const std::atomic<bool>& closing) {
-  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(delay.count());
-  while (!closing) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= end) return true;
-    ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, kCloseCheckInterval)));
-  }
-  return false;
 }
 
 }  // namespace
@@ -79,7 +66,7 @@ void TFormKelvoraInstaller::SampleDownload() {
   try {
     // Everything that can fail, the client and the path included, lies
     // inside: the final steps below must always run to release the window.
-    client = net::CreateWinHttpClient();
+    client = net::CreateWinHttpClient(StopSignal());
     // Without a usable temporary folder the run fails: a bare or relative
     // name would put the download in, and launch it from, whatever folder the
     // program was started from.
@@ -100,9 +87,8 @@ void TFormKelvoraInstaller::SampleDownload() {
       const Fragment& fragment = state.plan[state.I];
       workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
                                                           state.I, fragment.start, fragment.end));
-      workers.back()->SetResume(kResumeAttempts, [this](std::chrono::milliseconds delay) {
-        return WaitUnlessClosing(delay, FClosingForm);
-      });
+      workers.back()->SetStopSignal(StopSignal());
+      workers.back()->SetResumeAttempts(kResumeAttempts);
       workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
         ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
@@ -114,7 +100,7 @@ void TFormKelvoraInstaller::SampleDownload() {
     }
 
     for (auto& worker : workers) worker->Start();
-    WaitForWorkers(workers, FClosingForm);
+    WaitForWorkers(workers, StopSignal());
 
     std::vector<TransferOutcome> outcomes;
     for (auto& worker : workers) {
@@ -137,7 +123,8 @@ void TFormKelvoraInstaller::SampleDownload() {
   const bool accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
   try {
     RunOnUiThread([this, &state, accepted] {
-      if (accepted && !state.LFileName.empty() && FileExists(state.LFileName))
+      // A run the user stopped starts nothing, not even a file from before.
+      if (!FClosingForm && accepted && !state.LFileName.empty() && FileExists(state.LFileName))
         LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
       else
         ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);

@@ -40,20 +40,23 @@ void TDownloadThread::WaitForEnd() {
 
 void TDownloadThread::Execute() {
   // Declared in release order: the file is closed before the client goes.
-  std::unique_ptr<net::HttpClient> client = net::CreateWinHttpClient();
+  std::unique_ptr<net::HttpClient> client = net::CreateWinHttpClient(stop_);
   const unique_file file = std::move(FFile);
   FTimeStart = ::GetTickCount();
   net::FileStream stream(file.get());
 
   // The fragment's end as the ranged GET takes it: inclusive, -1 for open.
   const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
-  const WaitUnlessStopped no_wait = [](std::chrono::milliseconds) { return false; };
+  const WaitUnlessStopped wait = [this](std::chrono::milliseconds delay) {
+    return stop_ ? ::WaitForSingleObject(stop_, static_cast<DWORD>(delay.count())) == WAIT_TIMEOUT
+                 : (::Sleep(static_cast<DWORD>(delay.count())), true);
+  };
   outcome_ = FetchFragment(
       *client, {FURL, fragment, resume_attempts_}, stream,
       [this](const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort) {
         ReceiveDataHook(sender, content_length, read_count, abort);
       },
-      wait_ ? wait_ : no_wait);
+      wait);
 }
 
 void TDownloadThread::ReceiveDataHook(const void* Sender, std::int64_t AContentLength, std::int64_t AReadCount,

@@ -33,13 +33,12 @@ class TDownloadThread {
   TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
                   std::int64_t EndPoint);
 
+  // The run's stop signal (a manual-reset event that outlives the worker):
+  // once set, the transfer and any wait between its requests end at once.
   // Further requests for the missing rest after a dropped connection (see
-  // FetchFragment), and the wait between them, which ends early when the run
-  // is stopped; set before Start. None by default.
-  void SetResume(int attempts, WaitUnlessStopped wait) {
-    resume_attempts_ = attempts;
-    wait_ = std::move(wait);
-  }
+  // FetchFragment); none by default. Both set before Start.
+  void SetStopSignal(HANDLE stop) { stop_ = stop; }
+  void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
   // Waits for the thread's end.
   ~TDownloadThread();
   TDownloadThread(const TDownloadThread&) = delete;
@@ -72,7 +71,7 @@ class TDownloadThread {
   std::int32_t FThreadNo;
   std::uint32_t FTimeStart = 0;
   int resume_attempts_ = 0;
-  WaitUnlessStopped wait_;
+  HANDLE stop_ = nullptr;
   TransferOutcome outcome_;
   unique_handle thread_;
   std::atomic<bool> finished_{false};

@@ -304,8 +304,9 @@ def test_no_usable_temporary_folder_fails_and_touches_nothing_else(name, temp_va
 
 # ----- closing the window during a run ----------------------------------------------------------
 
-def test_close_during_the_size_request_waits_for_it(vendor_server, installer_bytes, run_installer, uia,
-                                                    temp_folder, launch_log, screenshot):
+def test_close_during_the_size_request_ends_it_and_the_window_stays_until_ok(vendor_server, installer_bytes,
+                                                                              run_installer, uia, temp_folder,
+                                                                              launch_log, screenshot):
     answer = scenarios.serve_bytes(installer_bytes)
 
     def slow_head(exchange):
@@ -318,7 +319,7 @@ def test_close_during_the_size_request_waits_for_it(vendor_server, installer_byt
     server.wait_for_requests(1, timeout=30)
     uia.close(title=TITLE)
     uia.close_box(title=TITLE)  # a second request changes nothing
-    time.sleep(1.0)
+    uia.wait_dialog(timeout=3, title=MESSAGE_TITLE)
     still = uia.windows(title=TITLE)
     assert still and still[0]["hwnd"] == window["hwnd"] and still[0]["visible"]
     assert label_text(still[0]) == "Label1"  # it answers: the helper reads it
@@ -328,6 +329,38 @@ def test_close_during_the_size_request_waits_for_it(vendor_server, installer_byt
     dismiss_failure_message(uia, process)
     assert [request.method for request in server.requests] == ["HEAD"]  # no transfer was started
     assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
+
+
+@pytest.mark.parametrize("stage", ["head", "headers", "body"])
+def test_close_ends_every_network_wait_at_once(stage, vendor_server, installer_bytes, run_installer, uia,
+                                               temp_folder, launch_log):
+    """A server that goes silent (the size request never answered, the GET's
+    headers never sent, the body stalled after 1 MB): a close two seconds into
+    the silence brings the failure message at once, not when a time-out ends."""
+    stall = scenarios.Stall(installer_bytes, stage)
+    server = vendor_server(stall)
+    if stage == "head":
+        # An earlier run's complete file: a stopped run launches nothing, not even that.
+        (temp_folder / TARGET).write_bytes(installer_bytes)
+    process = run_installer()
+    server.wait_for_requests(1 if stage == "head" else 2, timeout=30)
+    if stage == "body":
+        assert wait_until(lambda: (progress_bar(uia.windows(title=TITLE)[0])["progress"]["pos"] or 0) > 0, 30)
+    time.sleep(2.0)
+
+    closed_at = time.monotonic()
+    uia.close(title=TITLE)
+    uia.wait_dialog(timeout=30, title=MESSAGE_TITLE)
+    assert time.monotonic() - closed_at < 3.0
+    dismiss_failure_message(uia, process)  # and the process ends by itself, no thread of the run left behind
+    ended_at = time.monotonic()
+
+    # The silent connection was closed by the time the program had ended.
+    assert wait_until(lambda: stall.client_left_at, 5)
+    assert stall.client_left_at < ended_at + 0.5
+    assert [request.method for request in server.requests] == (["HEAD"] if stage == "head" else ["HEAD", "GET"])
+    assert files_in(temp_folder) == ([TARGET] if stage == "head" else [])
     assert read_launches(launch_log) == []
 
 

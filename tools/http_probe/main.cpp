@@ -110,7 +110,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   try {
-    auto transport = std::make_unique<WinHttpTransport>(timeout_ms);
+    auto transport = std::make_unique<WinHttpTransport>(nullptr, timeout_ms);
     wchar_t flags[16];
     std::swprintf(flags, 16, L"0x%lx", static_cast<unsigned long>(transport->secure_protocols()));
     Print(std::wstring(L"protocols ") + flags);

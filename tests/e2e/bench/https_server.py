@@ -13,6 +13,7 @@ Exchange: the stock ones are in bench.scenarios, a test may write its own.
 from __future__ import annotations
 
 import errno
+import select
 import socket
 import ssl
 import struct
@@ -112,6 +113,20 @@ class Exchange:
     def hold(self, seconds: float | None = None) -> None:
         """Waits without sending: for seconds, or until the server stops."""
         self.server.wait_stopped(seconds)
+
+    def wait_client_gone(self, seconds: float | None = None) -> bool:
+        """Waits without sending until the client closes or resets the
+        connection (True), or for seconds, or until the server stops (False).
+        Anything the client still sends meanwhile is read and dropped."""
+        deadline = None if seconds is None else time.monotonic() + seconds
+        while not self.server.stopped and (deadline is None or time.monotonic() < deadline):
+            try:
+                readable, _, _ = select.select([self._sock], [], [], 0.05)
+                if readable and not self._sock.recv(4096):
+                    return True
+            except (OSError, ssl.SSLError, ValueError):
+                return True
+        return False
 
     def close(self) -> None:
         """Ends the connection in order (FIN) after this exchange."""

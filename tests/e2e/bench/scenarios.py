@@ -8,6 +8,7 @@ from __future__ import annotations
 import re
 import socket
 import threading
+import time
 from typing import Callable, Iterable
 
 from .https_server import ClientGone, Exchange, Handler
@@ -180,6 +181,33 @@ class ResumableFile:
         # A pause before the reset, so that the client takes the bytes first.
         exchange.hold(0.3)
         exchange.reset()
+
+
+class Stall:
+    """A server that goes silent at one stage and notes when the client left:
+    "head" never answers the size request; "headers" answers it with the
+    file's size but never sends the GET's headers; "body" sends the GET's
+    headers and `body_bytes` of the body, then nothing. `client_left_at`
+    (time.monotonic()) is when the silent connection was closed by the client."""
+
+    def __init__(self, data: bytes, at: str, body_bytes: int = 1_000_000):
+        if at not in ("head", "headers", "body"):
+            raise ValueError(f"unknown stage {at!r}")
+        self.data, self.at, self.body_bytes = data, at, body_bytes
+        self.client_left_at: float | None = None
+
+    def __call__(self, exchange: Exchange) -> None:
+        method = exchange.request.method
+        if method == "HEAD" and self.at != "head":
+            exchange.respond(200, [("Content-Type", "application/octet-stream")], self.data)
+            return
+        if method == "GET" and self.at == "body":
+            exchange.send_head(200, [("Content-Type", "application/octet-stream"),
+                                     ("Content-Length", str(len(self.data)))])
+            exchange.send(self.data[:self.body_bytes])
+        if exchange.wait_client_gone():
+            self.client_left_at = time.monotonic()
+        exchange.close()
 
 
 def slow_body(data: bytes, bytes_per_second: float, **options) -> Handler:

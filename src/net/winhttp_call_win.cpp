@@ -1,0 +1,77 @@
+#include "net/winhttp_call_win.h"
+
+#include <new>
+
+namespace kelvora::net {
+
+CallLink* CallLink::Create() {
+  auto* link = new (std::nothrow) CallLink;
+  if (!link) return nullptr;
+  link->done_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!link->done_) {
+    delete link;
+    return nullptr;
+  }
+  return link;
+}
+
+void CallLink::Release(bool winhttp_holds) {
+  const int references = winhttp_holds ? 1 : 2;
+  if (references_.fetch_sub(references) == references) delete this;
+}
+
+std::uint8_t* CallLink::ReadBuffer(std::size_t size) {
+  if (buffer_.size() < size) buffer_.resize(size);
+  return buffer_.data();
+}
+
+void CallLink::Complete(DWORD error, DWORD bytes) {
+  error_ = error;
+  bytes_ = bytes;
+  // The event publishes error_ and bytes_ to the waiting thread.
+  ::SetEvent(done_.get());
+}
+
+std::uint32_t CallLink::Await(HANDLE stop, DWORD timeout_ms) {
+  const HANDLE handles[] = {done_.get(), stop};
+  switch (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, timeout_ms)) {
+    case WAIT_OBJECT_0:
+      return error_;
+    case WAIT_OBJECT_0 + 1:
+      return ERROR_WINHTTP_OPERATION_CANCELLED;
+    default:
+      return ERROR_WINHTTP_TIMEOUT;
+  }
+}
+
+void CALLBACK CallLink::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  auto* link = reinterpret_cast<CallLink*>(context);
+  if (!link) return;  // the connection's and the session's own handles
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+      if (info && length >= sizeof(DWORD)) link->secure_failures_ |= *static_cast<const DWORD*>(info);
+      return;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      link->Complete(0, 0);
+      return;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      link->Complete(0, info && length >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : 0);
+      return;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      link->Complete(0, length);
+      return;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+      const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
+      link->Complete(result ? result->dwError : ERROR_WINHTTP_INTERNAL_ERROR, 0);
+      return;
+    }
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      link->Release();
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace kelvora::net

@@ -1,0 +1,72 @@
+#pragma once
+// One WinHTTP request handle in asynchronous mode, waited for like a
+// synchronous call: each call is started, and the calling thread waits for
+// its completion or for the run's stop signal, whichever comes first. A
+// synchronous WinHTTP call cannot be interrupted; an asynchronous one is
+// ended by closing its handle.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "common/win32_handles.h"
+
+namespace kelvora::net {
+
+// What the status callback and the waiting thread share for one request
+// handle. WinHTTP holds one reference from the handle's opening until it
+// reports the handle closed (HANDLE_CLOSING), the request the other. A handle
+// closed in the middle of a call may never be reported closed (Wine): the
+// link then stays for the rest of the process, so that a late callback never
+// finds it gone; that is a few bytes, and a read buffer, per stopped request.
+class CallLink {
+ public:
+  // Null when the completion event cannot be made.
+  static CallLink* Create();
+  CallLink(const CallLink&) = delete;
+  CallLink& operator=(const CallLink&) = delete;
+
+  // The status callback of every session in asynchronous mode; the context
+  // of a request handle is its link.
+  static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+  // The notifications OnStatus needs.
+  static constexpr DWORD kNotifications =
+      WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_HANDLES;
+
+  // The request lets go of its reference; `winhttp_holds` false when the
+  // handle never got the link as its context (no HANDLE_CLOSING will come).
+  void Release(bool winhttp_holds = true);
+
+  // Before a call is started.
+  void Arm() { ::ResetEvent(done_.get()); }
+  // Waits for the started call's completion, at most `timeout_ms`, or until
+  // `stop` (may be null) is set. Returns 0 or the call's error; on a stop
+  // ERROR_WINHTTP_OPERATION_CANCELLED, on no word ERROR_WINHTTP_TIMEOUT: the
+  // caller must then close the handle and make no further call on it.
+  std::uint32_t Await(HANDLE stop, DWORD timeout_ms);
+
+  // Of the last completed call: the bytes available or read.
+  DWORD bytes() const { return bytes_; }
+  // Where reads land: WinHTTP may still write into it after a stop, so it
+  // lives with the link, not with the caller.
+  std::uint8_t* ReadBuffer(std::size_t size);
+  // The reasons the secure-failure notifications gave since the last call.
+  std::uint32_t TakeSecureFailures() { return secure_failures_.exchange(0); }
+
+ private:
+  CallLink() = default;
+  ~CallLink() = default;
+  void Complete(DWORD error, DWORD bytes);
+
+  std::atomic<int> references_{2};
+  unique_handle done_;
+  DWORD error_ = 0;
+  DWORD bytes_ = 0;
+  std::vector<std::uint8_t> buffer_;
+  std::atomic<std::uint32_t> secure_failures_{0};
+};
+
+}  // namespace kelvora::net
