@@ -18,6 +18,7 @@
 #include "ui/dialogs_win.h"
 #include "window/FDownloadDemo.h"
 #include "window/download_thread_win.h"
+#include "window/file_pin_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
 #include "window/target_path.h"
@@ -39,7 +40,8 @@ struct DownloadRunState {
   std::vector<Fragment> plan;
   bool complete = false;
   unique_file working_file;  // the run's handle, from the working file's creation until its move
-  unique_file held_file;     // the complete file, held from its move until its launch
+  bool own_file_only = false;  // set once the size is known: only this run's own file may be launched
+  unique_file held_file;     // the file to launch, held from its check until the shell has it
 };
 
 // Until every worker has ended, or the run is stopped: then the workers end
@@ -76,6 +78,10 @@ void TFormKelvoraInstaller::SampleDownload() {
     state.LWorkingName = WorkingFileName(state.LFileName);
 
     state.LSize = net::SizeFromHead(client->Head(kDownloadUrl));
+    state.own_file_only = true;
+    // No installer is that large (the body of a GET is capped there too):
+    // nothing is set aside for it, and the run fails.
+    if (!InstallerSizeAllowed(state.LSize)) throw std::runtime_error("announced size above the limit");
 
     // Only a complete download may lie at the target path from now on.
     RemoveEarlierFile(state.LFileName);
@@ -117,14 +123,19 @@ void TFormKelvoraInstaller::SampleDownload() {
   // Final steps, however the run went.
   client.reset();
   if (state.working_file) DiscardFile(std::move(state.working_file));
+  // What may be launched is held from here until the shell has it: the file
+  // this run put in place, or, when the size request itself failed, a file
+  // an earlier run left. Once the size is known, a file that turns up at the
+  // path (or stays there) is never launched.
+  if (!state.held_file && !state.own_file_only && !state.LFileName.empty())
+    state.held_file = PinFile(state.LFileName, unique_file());
   // Checked here rather than in the completion step: hashing the whole file
-  // must not stall the window. A rejected file is gone, and even a file that
-  // turns up at the path afterwards is not launched.
-  const bool accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+  // must not stall the window. A rejected file is gone.
+  const bool accepted = state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
   try {
     RunOnUiThread([this, &state, accepted] {
       // A run the user stopped starts nothing, not even a file from before.
-      if (!FClosingForm && accepted && !state.LFileName.empty() && FileExists(state.LFileName))
+      if (!FClosingForm && accepted && state.held_file && FileExists(state.LFileName))
         LaunchProgram(state.LFileName, L"", false, SW_SHOWNORMAL);
       else
         ui::ShowPlainMessage(application_.Handle(), kDownloadFailedText);

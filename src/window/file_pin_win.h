@@ -9,12 +9,15 @@
 
 namespace kelvora {
 
-// Opens `path` for reading, sharing read only, so that while the handle is
-// open the file can be neither written nor renamed nor deleted. With `held`
-// given (a handle on the file the run put there; it may carry delete access,
-// which the new handle denies, and is closed first), the result must be that
-// same file: a file found at `path` that is not the one `held` had open gives
-// an empty result, as does a failure to open. Any thread; does not throw.
+// The hold on a file that is to be launched: a handle that reads it and
+// shares only reading, so that while it is open the file can be neither
+// written nor renamed nor deleted. With `held` given (a handle on the file
+// the run put at `path`; closed here), the hold is a new handle on that same
+// file, and the file at `path` must be that one; it fails while anybody else
+// has the file open for writing or deleting. Without, the hold is on the
+// file found at `path` (an earlier run's). Either way a link, junction or
+// folder at `path` is never followed and fails, as does any other failure:
+// the result is then empty. Any thread; does not throw.
 unique_file PinFile(const std::wstring& path, unique_file held) noexcept;
 
 }  // namespace kelvora

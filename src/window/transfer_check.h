@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/http_client.h"
 #include "window/fragment_plan.h"
 
 namespace kelvora {
@@ -20,6 +21,12 @@ struct TransferOutcome {
   std::int64_t content_length = -1;  // its Content-Length, -1 when missing
   std::int64_t bytes_written = 0;    // body bytes of the final response written
 };
+
+// The most an installer may be: no Windows executable is larger, as the PE
+// format's offsets are 32-bit (the cap of an open-ended GET's body too). An
+// announced size above it fails the run before anything is set aside.
+inline constexpr std::int64_t kInstallerSizeLimit = net::HttpClient::kOpenRangeBodyLimit;
+constexpr bool InstallerSizeAllowed(std::int64_t announced_size) { return announced_size <= kInstallerSizeLimit; }
 
 // A Content-Range value "bytes first-last/total" ("*" for an unknown total).
 struct ContentRange {

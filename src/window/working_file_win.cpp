@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/win32_error.h"
+#include "window/file_pin_win.h"
 
 namespace kelvora {
 
@@ -38,8 +39,10 @@ unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size) {
   RemoveEarlierFile(path);
   // CREATE_NEW never opens what is there: a file or link put at the name
   // after the removal fails the run instead of being written through.
-  unique_file file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+  // Shared for reading only: nobody else can write, rename or delete it
+  // while the run has it open.
+  unique_file file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                 CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) ThrowLastError("CreateFileW");
   LARGE_INTEGER end{};
@@ -79,33 +82,32 @@ void Rename(HANDLE file, const std::wstring& target) {
 }  // namespace
 
 unique_file PutInPlace(unique_file working, const std::wstring& target) {
-  // The handle kept must neither write nor delete, or every later opener
-  // (the shell included) would have to share writing or deleting with it.
-  // While the writing handle is open, any other handle must share writing,
-  // so a reader that may still delete bridges the step; each is a new handle
-  // on the same file, never an open by name, which could find another file.
-  unique_file bridge(::ReOpenFile(working.get(), GENERIC_READ | DELETE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  // The rename goes through the run's own handle: the file at the target
+  // name is this one from the first moment, and until the writing handle is
+  // closed nobody else can open it for anything but reading.
+  try {
+    Rename(working.get(), target);
+  } catch (...) {
+    DiscardFile(std::move(working));
+    throw;
+  }
+  // The hold that follows reads and shares only reading; it cannot be had
+  // while the writing handle is open, so a reader that shares everything
+  // bridges the step. Each is a new handle on this very file, never an open
+  // by name, which could find another file.
+  unique_file bridge(::ReOpenFile(working.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  0));
   if (!bridge) {
     const DWORD error = ::GetLastError();
     DiscardFile(std::move(working));
     throw Win32Error("ReOpenFile", error);
   }
   working.reset();
-  try {
-    Rename(bridge.get(), target);
-  } catch (...) {
-    DiscardFile(std::move(bridge));
-    throw;
-  }
-  // Fails if anybody opened the file for writing meanwhile: then it is
-  // removed again rather than launched.
-  unique_file held(::ReOpenFile(bridge.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
-  if (!held) {
-    const DWORD error = ::GetLastError();
-    DiscardFile(std::move(bridge));
-    throw Win32Error("ReOpenFile", error);
-  }
+  // Fails if anybody opened the file for writing, renaming or deleting in
+  // the moment between; the identity check below catches one who did and
+  // is gone again, having moved the file away.
+  unique_file held = PinFile(target, std::move(bridge));
+  if (!held) throw Win32Error("PinFile", ERROR_SHARING_VIOLATION);
   return held;
 }
 

@@ -23,7 +23,8 @@ void RemoveEarlierFile(const std::wstring& path);
 // Creates the working file at `path` as a new file (anything at its name is
 // removed first; a name taken again meanwhile fails), sized to `size` bytes
 // (empty when the size is unknown). The handle returned reads, writes and
-// deletes; others may open the file only to read it. Throws Win32Error.
+// deletes; while it is open others may open the file only to read it (not to
+// write, rename or delete it). Throws Win32Error.
 unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size);
 
 // A second handle on the same file for a worker, not opened by name. It
@@ -32,10 +33,13 @@ unique_file CreateWorkingFile(const std::wstring& path, std::int64_t size);
 unique_file DuplicateFileHandle(HANDLE file);
 
 // Gives the working file the target's name through the run's handle,
-// replacing an earlier file there, and returns a handle on the result that
-// reads it and lets others only read it (or delete it), so that it cannot be
-// rewritten before it is launched. `working` is closed. Throws Win32Error,
-// and then the file is gone, under either name.
+// replacing an earlier file there, and returns the hold on the result
+// (PinFile): a handle that reads it and lets others only read it, so that it
+// can be neither written nor renamed nor deleted before it is launched.
+// `working` is closed. Between the writing handle's close and the hold, a
+// moment of a few instructions, others could open the file: the hold fails if
+// one still has it open, and the file must still be at the target name. Throws
+// Win32Error; the file is then gone, or at the target name and not held.
 unique_file PutInPlace(unique_file working, const std::wstring& target);
 
 // Removes a file that is left over through a handle on it with delete

@@ -266,6 +266,38 @@ def test_earlier_file_is_replaced_only_by_a_complete_download(vendor_server, ins
     assert read_launches(launch_log) == []
 
 
+def test_a_file_that_turns_up_at_the_name_during_a_failed_run_is_not_launched(vendor_server, standin_exe,
+                                                                             run_installer, uia, temp_folder,
+                                                                             launch_log):
+    head = scenarios.serve_bytes(Path(standin_exe).read_bytes())
+
+    def planting_get(exchange):
+        # Another program of the user puts a runnable file at the target name meanwhile.
+        (temp_folder / TARGET).write_bytes(Path(standin_exe).read_bytes())
+        exchange.respond(404, [("Content-Type", "text/plain")], b"not found")
+
+    vendor_server(scenarios.by_method({"HEAD": head, "GET": planting_get}))
+    dismiss_failure_message(uia, run_installer())
+    assert read_launches(launch_log) == []
+
+
+def test_a_size_above_the_limit_is_refused_before_anything_is_set_aside(vendor_server, run_installer, uia,
+                                                                        temp_folder, launch_log):
+    huge = (4 << 30) + 1
+
+    def head(exchange):
+        exchange.respond(200, [("Content-Type", "application/octet-stream"), ("Content-Length", str(huge))],
+                         content_length=False)
+
+    (temp_folder / TARGET).write_bytes(b"MZ an earlier installer")
+    server = vendor_server(scenarios.by_method({"HEAD": head}))
+    dismiss_failure_message(uia, run_installer())
+    assert [request.method for request in server.requests] == ["HEAD"]
+    # Nothing created, nothing launched; the earlier file is left as it was.
+    assert files_in(temp_folder) == [TARGET]
+    assert read_launches(launch_log) == []
+
+
 def test_directory_in_the_way(vendor_nginx, installer_bytes, run_installer, uia, temp_folder, launch_log):
     (temp_folder / TARGET).mkdir()
     server = vendor_nginx(installer_bytes)

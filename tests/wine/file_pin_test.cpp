@@ -15,11 +15,11 @@ namespace {
 class FilePin : public ::testing::Test {
  protected:
   static void Write(const std::wstring& path, const char* text) { testing::WriteTestFile(path, text); }
-  // How the run holds the file it put in place: reading, maybe with delete
-  // access, others allowed to read and delete.
+  // How the run holds the file it put in place just before it pins it: a
+  // reader that shares everything (the step from the writing handle).
   unique_file Held() const {
-    return unique_file(CreateFileW(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return unique_file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   unique_file Open(DWORD access, DWORD share) const {
     return unique_file(CreateFileW(path_.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -34,9 +34,6 @@ TEST_F(FilePin, ThePinnedFileCannotBeWrittenRenamedOrDeleted) {
   Write(path_, "MZ checked");
   unique_file held = Held();
   ASSERT_TRUE(held);
-  // The run's hold keeps writers out already, but not a rename (below).
-  EXPECT_FALSE(Open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-
   const unique_file pinned = PinFile(path_, std::move(held));
   ASSERT_TRUE(pinned);
   EXPECT_FALSE(MoveFileW(path_.c_str(), aside_.c_str()));
@@ -63,6 +60,28 @@ TEST_F(FilePin, WithoutAHoldTheFileAtTheNameIsPinned) {
   const unique_file pinned = PinFile(path_, unique_file());
   ASSERT_TRUE(pinned);
   EXPECT_FALSE(DeleteFileW(path_.c_str()));
+}
+
+TEST_F(FilePin, AFileOpenForWritingOrDeletingBesideTheHoldIsNotPinned) {
+  for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+    Write(path_, "MZ checked");
+    unique_file held = Held();
+    ASSERT_TRUE(held);
+    const unique_file other = Open(access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(PinFile(path_, std::move(held)));
+  }
+}
+
+TEST_F(FilePin, ALinkAtTheNameIsNeverFollowed) {
+  Write(aside_, "MZ elsewhere");
+  if (!CreateSymbolicLinkW(path_.c_str(), aside_.c_str(), 0)) GTEST_SKIP() << "no symbolic links here";
+  EXPECT_FALSE(PinFile(path_, unique_file()));
+  // Held through a handle on the file it points to, the name is still not that file.
+  unique_file held(CreateFileW(aside_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(PinFile(path_, std::move(held)));
 }
 
 TEST_F(FilePin, AFileOpenForWritingIsNotPinned) {

@@ -95,6 +95,8 @@ TEST(WorkingFile, OnlyTheRunsHandlesWriteItFromCreationToLaunch) {
 
   unique_file working = CreateWorkingFile(working_name, 10);
   EXPECT_FALSE(Opens(working_name, GENERIC_WRITE, kShareAll));
+  EXPECT_FALSE(Opens(working_name, DELETE, kShareAll));  // nor renamed or deleted
+  EXPECT_FALSE(MoveFileW(working_name.c_str(), scratch.Path(L"aside.part").c_str()));
   {
     // The worker's handle: a duplicate, the same file.
     unique_file worker = DuplicateFileHandle(working.get());
@@ -105,11 +107,19 @@ TEST(WorkingFile, OnlyTheRunsHandlesWriteItFromCreationToLaunch) {
   unique_file held = PutInPlace(std::move(working), target);
   EXPECT_EQ(GetFileAttributesW(working_name.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(Read(target), "0123456789");
-  // Held for reading, sharing read and delete: a reader that shares only
-  // reading (as the shell may open it) gets in, no writer does.
+  // Held for reading, sharing reading only: a reader that shares only
+  // reading (as the shell may open it) gets in; nobody writes, renames or
+  // deletes it, nor puts another file at its name.
   EXPECT_TRUE(Opens(target, GENERIC_READ, FILE_SHARE_READ));
+  EXPECT_TRUE(Opens(target, GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE));
   EXPECT_FALSE(Opens(target, GENERIC_WRITE, kShareAll));
   EXPECT_FALSE(Opens(target, GENERIC_READ | GENERIC_WRITE, kShareAll));
+  EXPECT_FALSE(Opens(target, DELETE, kShareAll));
+  EXPECT_FALSE(DeleteFileW(target.c_str()));
+  EXPECT_FALSE(MoveFileW(target.c_str(), scratch.Path(L"aside.exe").c_str()));
+  Write(working_name, "a stranger");
+  EXPECT_FALSE(MoveFileExW(working_name.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(Read(target), "0123456789");
   held.reset();
   EXPECT_TRUE(Opens(target, GENERIC_WRITE, 0));
 }
