@@ -13,7 +13,8 @@ commands=(
   cmake ctest make c++ cc                  # build and unit tests (CMake picks cc and c++)
   clang clang++                            # the fuzz preset (scripts/fuzz.sh)
   x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres  # cmake/mingw-w64-posix.cmake
-  x86_64-w64-mingw32-objdump               # the import table check
+  x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strings  # the import table check
+  x86_64-w64-mingw32-nm x86_64-w64-mingw32-dlltool       # the delay-import libraries (cmake/DelayImports.cmake)
   wine wineserver wineboot                 # scripts/with-wine.sh, tests/e2e/bench/wine.py, ctest's emulator
   Xvfb                                     # scripts/with-wine.sh, tests/e2e/bench/wine.py
   import                                   # tests/e2e/bench/screenshots.py

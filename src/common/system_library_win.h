@@ -14,7 +14,11 @@ using unique_hmodule = unique_any<HMODULE, free_library>;
 
 // The program's first act: limits the default DLL search to System32 where the
 // system can (Windows 8 and later, Windows 7 with KB2533623) and takes the
-// current folder out of the search everywhere. Any thread, before others start.
+// current folder out of the search everywhere. The DLLs the installer
+// delay-imports (user32, gdi32, comctl32, shell32, ole32: nothing but known
+// DLLs is in its import table) load on first use after this; where the search
+// could not be limited, the delay-load hook loads them by their full System32
+// path. Any thread, before others start.
 void RestrictDllSearchToSystem32() noexcept;
 
 // Loads `file_name` (e.g. L"winhttp.dll") from System32 and nowhere else.
