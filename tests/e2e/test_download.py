@@ -431,48 +431,80 @@ def test_close_request_while_the_failure_message_is_up_is_ignored(run_installer,
 
 # ----- DLLs beside the program ------------------------------------------------------------------
 
-# Named like DLLs the program loads once it runs and that are not among the system's known DLLs (those always
-# come from System32): WinHTTP, and what WinHTTP loads with it or by full path.
-PLANTED_DLLS = ("winhttp", "jsproxy", "kerberos", "netapi32", "msv1_0", "schannel", "rsaenh")
-# Left out, because Wine's own built-in DLLs load them by the process's first search path whatever the program
-# does: before the program's first line (comctl32 loads uxtheme; version, zlib1, ucrtbase, sechost, win32u,
-# shcore with the imports), and later as imports its built-ins resolve lazily, which in Wine 8 ignore the
-# restricted search (msimg32 for the UI; dnsapi, iphlpapi, dhcpcsvc, bcrypt, crypt32, secur32 for WinHTTP).
-# On Windows the restricted search covers those too.
+# The system's known DLLs (and ntdll): always taken from System32, whatever lies beside a program.
+KNOWN_DLLS = {"ntdll", "kernel32", "kernelbase", "advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi",
+              "gdi32", "gdi32full", "gdiplus", "imagehlp", "imm32", "msctf", "msvcrt", "normaliz", "nsi", "ole32",
+              "oleaut32", "psapi", "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32",
+              "win32u", "wldap32", "ws2_32"}
+# Names installers are most often tricked with, planted whether the program loads them or not.
+USUAL_HIJACK_NAMES = {"version", "winhttp", "uxtheme", "dwmapi", "cryptbase", "profapi", "propsys", "userenv",
+                      "wtsapi32", "winmm", "dbghelp", "secur32", "wininet", "iphlpapi", "dnsapi", "netapi32",
+                      "msimg32", "cryptsp", "rsaenh", "schannel", "jsproxy", "kerberos", "msv1_0"}
+# Wine 8's own built-in DLLs resolve some of their imports lazily, and those loads ignore the search the program
+# restricted (measured: planted, they ran even though the program itself never named them): msimg32 for the
+# UI; dnsapi, iphlpapi, dhcpcsvc, bcrypt, crypt32 and secur32 for WinHTTP. On Windows the restricted search
+# covers them, as it does every load.
+WINE_LAZY_IMPORTS = {"msimg32", "dnsapi", "iphlpapi", "dhcpcsvc", "bcrypt", "crypt32", "secur32"}
 
 
 def recorded_loads(folder: Path) -> list[str]:
     return sorted(path.name.split(".")[0].lower() for path in folder.iterdir())
 
 
-def test_no_dll_planted_beside_the_program_is_loaded(vendor_nginx, installer_bytes, programs, uia, wine, work_dir,
-                                                      installer_exe, temp_folder, launch_log):
-    # A Downloads folder where somebody dropped recording DLLs; Wine is told to prefer a DLL beside the exe to its
-    # own, as Windows' search order does for DLLs that are not known DLLs.
+def run_from(folder: Path, programs, uia, installer_exe, env) -> None:
+    """Runs the program from `folder` through a whole download."""
+    process = programs(shutil.copy(installer_exe, folder), extra_env=env)
+    uia.wait_dialog(timeout=30, title="Bestätigen")
+    uia.press(1, dialog=True, title="Bestätigen")
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        process.wait(timeout=120)
+    assert not process.running()
+
+
+def test_no_dll_planted_beside_the_program_runs(vendor_nginx, installer_bytes, programs, uia, wine, work_dir,
+                                                installer_exe, temp_folder, launch_log):
     downloads = work_dir / "downloads-with-planted-dlls"
     records = work_dir / "dll-records"
     for folder in (downloads, records):
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-    for name in PLANTED_DLLS:
-        shutil.copyfile(paths.dll_recorder(), downloads / f"{name}.dll")
-    env = {"WINEDLLOVERRIDES": f"mscoree,mshtml=;{','.join(PLANTED_DLLS)}=n,b",
-           "KELVORA_DLL_RECORDS": windows_path(records), "KELVORA_STANDIN_LOG": windows_path(launch_log)}
+    vendor_nginx(installer_bytes)
+    base_env = {"KELVORA_STANDIN_LOG": windows_path(launch_log)}
 
+    # A clean run first, with every module the process loads from start to end listed.
+    listing = work_dir / "modules.txt"
+    with open(listing, "wb") as out:
+        lister = wine.start(paths.module_list_exe(), ["Kelvora_Installer.exe", "150"], stdout=out)
+        run_from(downloads, programs, uia, installer_exe, base_env)
+        lister.wait(timeout=30)
+    modules = [line.strip() for line in listing.read_text(encoding="utf-8", errors="replace").splitlines() if line.strip()]
+    names = {Path(module.replace("\\", "/")).stem.lower() for module in modules if module.lower().endswith(".dll")}
+    assert {"kernel32", "user32", "comctl32", "winhttp"} <= names, modules
+    # comctl32 is the manifest's version 6, from the side-by-side store.
+    comctl32 = [module.lower() for module in modules if module.lower().endswith("\\comctl32.dll")]
+    assert comctl32 and all("6.0." in module for module in comctl32), comctl32
+    planted = sorted((names - KNOWN_DLLS - WINE_LAZY_IMPORTS) | USUAL_HIJACK_NAMES - WINE_LAZY_IMPORTS)
+    assert len(wait_launches(launch_log)) == 1  # the stand-in has started and written its record
+    for file in downloads.iterdir():
+        file.unlink()
+    (temp_folder / TARGET).unlink()
+    launch_log.unlink()
+
+    # A recording DLL under each of those names beside the program; Wine is told to prefer a DLL beside the exe
+    # to its own, as Windows' search order does for DLLs that are not known DLLs.
+    for name in planted:
+        shutil.copyfile(paths.dll_recorder(), downloads / f"{name}.dll")
+    env = {**base_env, "WINEDLLOVERRIDES": f"mscoree,mshtml=;{','.join(planted)}=n,b",
+           "KELVORA_DLL_RECORDS": windows_path(records)}
     # The control: a program that loads them by their bare names runs every one of them.
     probe = shutil.copy(paths.dll_probe_exe(), downloads)
-    wine.run([str(probe), *PLANTED_DLLS], extra_env=env, check=False)
-    assert recorded_loads(records) == sorted(PLANTED_DLLS)
+    wine.run([str(probe), *planted], extra_env=env, check=False)
+    assert recorded_loads(records) == planted
     for record in records.iterdir():
         record.unlink()
+    Path(probe).unlink()
 
-    vendor_nginx(installer_bytes)
-    process = programs(shutil.copy(installer_exe, downloads), extra_env=env)
-    uia.wait_dialog(timeout=30, title="Bestätigen")
-    uia.press(1, dialog=True, title="Bestätigen")
-    with contextlib.suppress(subprocess.TimeoutExpired):
-        process.wait(timeout=120)
+    run_from(downloads, programs, uia, installer_exe, env)
     assert recorded_loads(records) == []
-    assert not process.running()
     assert (temp_folder / TARGET).read_bytes() == installer_bytes
     assert len(wait_launches(launch_log)) == 1

@@ -97,6 +97,10 @@ def dll_probe_exe() -> Path:
     return find_build_output("kelvora_dll_probe.exe")
 
 
+def module_list_exe() -> Path:
+    return find_build_output("kelvora_module_list.exe")
+
+
 def cmake_cache_value(name: str, build: Path | None = None) -> str | None:
     cache = (build or build_dir()) / "CMakeCache.txt"
     pattern = re.compile(rf"^{re.escape(name)}(?::[A-Z]+)?=(.*)$")
