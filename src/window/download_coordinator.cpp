@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/download_address.h"
-#include "app/installer_publisher.h"
-#include "app/resume_attempts.h"
+#include "config/download_address.h"
+#include "config/installer_publisher.h"
+#include "config/resume_attempts.h"
 #include "net/winhttp_transport.h"
 #include "shell/file_exists.h"
 #include "shell/launch_program.h"
