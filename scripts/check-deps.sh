@@ -20,7 +20,8 @@ commands=(
   import                                   # tests/e2e/bench/screenshots.py
   nginx                                    # tests/e2e/bench/nginx.py
   openssl                                  # tests/e2e/bench/certs.py, wine.py
-  osslsigncode                             # tests/e2e/bench/signing.py
+  osslsigncode                             # tests/e2e/bench/signing.py, scripts/release.sh
+  git sha256sum stat mktemp nproc          # scripts/release.sh
   timeout realpath seq                     # the bench and the scripts
   /usr/bin/python3                         # tests/CMakeLists.txt, scripts/demo.sh (by this path)
 )
@@ -30,8 +31,14 @@ mapfile -t named < <(sed 's/#.*//' packages.txt | tr -s ' \t' '\n' | sed '/^$/d'
 allowed=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
             --no-replaces --no-enhances "${named[@]}" 2>/dev/null | grep -E '^[a-z0-9]' | sed 's/:.*//' | sort -u)
 
-owner_of() {  # package owning a file, or nothing
-  dpkg -S "$1" 2>/dev/null | head -n1 | cut -d: -f1
+owner_of() {  # package owning a file, or nothing (merged /usr: dpkg may know it as /bin/...)
+  local path
+  for path in "$1" "${1/#\/usr\/bin\//\/bin\/}"; do
+    if dpkg -S "$path" >/dev/null 2>&1; then
+      dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1
+      return
+    fi
+  done
 }
 is_allowed() {
   grep -qxF "$1" <<<"$allowed" && return 0

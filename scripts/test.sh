@@ -3,7 +3,9 @@
 # that every command used comes from a package it installs, then
 #  1. the portable code's unit tests natively, under AddressSanitizer and
 #     UndefinedBehaviorSanitizer, and again under ThreadSanitizer; then each
-#     libFuzzer harness for a few seconds from its committed seeds;
+#     libFuzzer harness for a few seconds from its committed seeds; the
+#     release script (scripts/release.sh): the release exe built twice in two
+#     folders gives the same bytes, signing and its refusals;
 #  2. the Windows build (download address on loopback) under Wine with a
 #     display of its own: the same unit tests, the Win32 tests and the
 #     end-to-end tests of the real program.
@@ -29,6 +31,9 @@ ctest --preset native-tsan
 
 echo "== Fuzzing (libFuzzer, ASan, UBSan), each harness from its seeds for a while"
 bash scripts/fuzz.sh 7
+
+echo "== Release script: built twice in two folders (same bytes), signed and verified, refusals"
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/release
 
 echo "== Windows build, tests under Wine"
 # The program itself is built with the default settings here (a build dir

@@ -1,0 +1,220 @@
+"""scripts/release.sh from outside: a release built in two folders at two times
+gives the same exe bytes (the second one signed with a code-signing certificate
+of the test CA, and the same once its signature is removed); what it writes and
+prints; and settings or signing material it must refuse, leaving no dist/."""
+
+from __future__ import annotations
+
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+SOURCE = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
+from bench import certs  # noqa: E402
+
+URL = "https://downloads.kelvora.example/fileadmin/files/kelvora/Kelvora_Install.exe"
+PUBLISHER = "Kelvora Prüfverlag GmbH"
+PASSWORD = "correct horse 7"
+BUILD_TIMEOUT = 1800
+
+
+def copy_source(target: Path) -> Path:
+    """The working tree without build output, at `target`."""
+    def ignore(folder: str, names: list[str]) -> set[str]:
+        if Path(folder) != SOURCE:
+            return set()
+        return {n for n in names if n in {".git", "build", "dist"} or n.startswith(".dist-staging")}
+    shutil.copytree(SOURCE, target, ignore=ignore, symlinks=True)
+    return target
+
+
+def release(source: Path, tmp: Path, path_prefix: Path | None = None, **settings: str) -> subprocess.CompletedProcess:
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KELVORA_")}
+    env.update(settings)
+    env["TMPDIR"] = str(tmp)
+    if path_prefix:
+        env["PATH"] = f"{path_prefix}:{env['PATH']}"
+    tmp.mkdir(parents=True, exist_ok=True)
+    return subprocess.run(["bash", str(source / "scripts" / "release.sh")], env=env, text=True,
+                          capture_output=True, timeout=BUILD_TIMEOUT, stdin=subprocess.DEVNULL)
+
+
+def printed(output: str, label: str) -> str:
+    match = re.search(rf"^  {re.escape(label)}:\s+(.*)$", output, re.MULTILINE)
+    assert match, f"no '{label}' line in:\n{output}"
+    return match.group(1).strip()
+
+
+def assert_nothing_left(source: Path, tmp: Path) -> None:
+    assert not (source / "dist").exists()
+    assert not list(source.glob(".dist-staging*"))
+    assert list(tmp.iterdir()) == [], "temporary files left behind"
+
+
+@pytest.fixture(scope="module")
+def signing(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("certs")
+    pair = certs.code_signing_certificate(folder, "Kelvora Software GmbH")
+    ca = folder / "ca.pem"
+    chain = folder / "chain.pem"
+    chain.write_bytes(pair.cert.read_bytes() + ca.read_bytes())
+    password = folder / "password"
+    password.write_text(PASSWORD + "\n")
+    pkcs12 = folder / "signer.p12"
+    subprocess.run(["openssl", "pkcs12", "-export", "-in", str(pair.cert), "-inkey", str(pair.key),
+                    "-certfile", str(ca), "-passout", f"file:{password}", "-out", str(pkcs12)],
+                   check=True, timeout=60, capture_output=True)
+    wrong = folder / "wrong-password"
+    wrong.write_text("not the password\n")
+    return {"chain": chain, "key": pair.key, "ca": ca, "pkcs12": pkcs12, "password": password,
+            "wrong": wrong, "missing": folder / "no-such-file.pem"}
+
+
+@pytest.fixture(scope="module")
+def releases(tmp_path_factory, signing):
+    """An unsigned release in one folder, then a signed one in another."""
+    settings = {"KELVORA_DOWNLOAD_URL": URL, "KELVORA_INSTALLER_PUBLISHER": PUBLISHER,
+                "KELVORA_RESUME_ATTEMPTS": "3"}
+    first = copy_source(tmp_path_factory.mktemp("one") / "kelvora")
+    first_tmp = tmp_path_factory.mktemp("tmp-one")
+    unsigned = release(first, first_tmp, **settings)
+    assert unsigned.returncode == 0, unsigned.stdout + unsigned.stderr
+    second = copy_source(tmp_path_factory.mktemp("elsewhere") / "a" / "deeper" / "src")
+    second_tmp = tmp_path_factory.mktemp("tmp-two")
+    signed = release(second, second_tmp, **settings, KELVORA_SIGN_CERT=str(signing["chain"]),
+                     KELVORA_SIGN_KEY=str(signing["key"]), KELVORA_SIGN_CA=str(signing["ca"]))
+    assert signed.returncode == 0, signed.stdout + signed.stderr
+    return {"unsigned": (first, unsigned.stdout, first_tmp), "signed": (second, signed.stdout, second_tmp)}
+
+
+def test_release_built_twice_gives_the_same_bytes(releases, tmp_path):
+    first = releases["unsigned"][0] / "dist" / "Kelvora_Installer.exe"
+    signed = releases["signed"][0] / "dist" / "Kelvora_Installer.exe"
+    stripped = tmp_path / "stripped.exe"
+    subprocess.run(["osslsigncode", "remove-signature", "-in", str(signed), "-out", str(stripped)],
+                   check=True, timeout=60, capture_output=True)
+    assert stripped.read_bytes() == first.read_bytes()
+    assert signed.read_bytes() != first.read_bytes()
+    digest = hashlib.sha256(first.read_bytes()).hexdigest()
+    for name, (_, output, _) in releases.items():
+        assert printed(output, "unsigned SHA-256").split()[0] == digest, name
+
+
+@pytest.mark.parametrize("name", ["unsigned", "signed"])
+def test_release_writes_the_exe_its_checksum_and_what_it_built(releases, name):
+    source, output, tmp = releases[name]
+    dist = source / "dist"
+    assert list(tmp.iterdir()) == [], "temporary files left behind"
+    assert sorted(p.name for p in dist.iterdir()) == ["Kelvora_Installer.exe", "SHA256SUMS"]
+    exe = (dist / "Kelvora_Installer.exe").read_bytes()
+    digest = hashlib.sha256(exe).hexdigest()
+    assert (dist / "SHA256SUMS").read_text() == f"{digest}  Kelvora_Installer.exe\n"
+    subprocess.run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=dist, check=True, timeout=60,
+                   capture_output=True)
+    assert printed(output, "SHA-256") == digest
+    assert printed(output, "size") == f"{len(exe)} bytes"
+    assert printed(output, "download address") == URL
+    assert printed(output, "publisher") == PUBLISHER
+    assert printed(output, "resume attempts") == "3"
+    assert printed(output, "signed").startswith("yes" if name == "signed" else "no")
+    assert URL.encode("utf-16-le") in exe and PUBLISHER.encode("utf-16-le") in exe
+
+    # One version: the project's, in the output and in the exe's version resource.
+    version = re.search(r"project\(Kelvora VERSION (\d+)\.(\d+)\.(\d+)", (source / "CMakeLists.txt").read_text())
+    major, minor, patch = (int(part) for part in version.groups())
+    assert printed(output, "version") == f"{major}.{minor}.{patch}"
+    fixed = exe.index(struct.pack("<I", 0xFEEF04BD))
+    _, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", exe, fixed)
+    assert (file_ms, file_ls) == (product_ms, product_ls) == ((major << 16) | minor, patch << 16)
+    assert f"{major}.{minor}.{patch}\0".encode("utf-16-le") in exe
+
+
+def test_signed_release_verifies_against_the_ca(releases, signing):
+    signed = releases["signed"][0] / "dist" / "Kelvora_Installer.exe"
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(signing["ca"]), "-in", str(signed)],
+                            timeout=60, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "Message digest algorithm  : SHA256" in result.stdout
+    assert result.stdout.rstrip().endswith("Succeeded")
+    assert "CN=Kelvora Software GmbH" in result.stdout
+
+
+# Settings and signing material refused before anything is built: the case,
+# the settings (file names from the `signing` fixture in braces), what the
+# message says.
+REFUSED = [
+    ("no address", {}, "KELVORA_DOWNLOAD_URL is required"),
+    ("plain http", {"KELVORA_DOWNLOAD_URL": "http://downloads.kelvora.example/x.exe"}, "must be an https:// address"),
+    ("no path", {"KELVORA_DOWNLOAD_URL": "https://downloads.kelvora.example"}, "must be an https:// address"),
+    ("quote in address", {"KELVORA_DOWNLOAD_URL": 'https://a.example/x".exe'}, "must not contain"),
+    ("resume out of range", {"KELVORA_RESUME_ATTEMPTS": "21"}, "from 0 to 20"),
+    ("certificate without key", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_CA": "{ca}"}, "given together"),
+    ("both kinds of signer", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_KEY": "{key}",
+                              "KELVORA_SIGN_PKCS12": "{pkcs12}", "KELVORA_SIGN_CA": "{ca}"}, "not both"),
+    ("no CA", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_KEY": "{key}"}, "needs KELVORA_SIGN_CA"),
+    ("CA without signer", {"KELVORA_SIGN_CA": "{ca}"}, "without a certificate"),
+    ("missing key file", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_KEY": "{missing}", "KELVORA_SIGN_CA": "{ca}"},
+     "KELVORA_SIGN_KEY: no readable file"),
+    ("missing CA file", {"KELVORA_SIGN_PKCS12": "{pkcs12}", "KELVORA_SIGN_PASSWORD_FILE": "{password}",
+                         "KELVORA_SIGN_CA": "{missing}"}, "KELVORA_SIGN_CA: no readable file"),
+    ("PKCS#12 without password", {"KELVORA_SIGN_PKCS12": "{pkcs12}", "KELVORA_SIGN_CA": "{ca}"},
+     "needs KELVORA_SIGN_PASSWORD_FILE"),
+    ("wrong password", {"KELVORA_SIGN_PKCS12": "{pkcs12}", "KELVORA_SIGN_PASSWORD_FILE": "{wrong}",
+                        "KELVORA_SIGN_CA": "{ca}"}, "cannot be opened with the password"),
+]
+
+
+@pytest.fixture(scope="module")
+def scratch_source(tmp_path_factory):
+    return copy_source(tmp_path_factory.mktemp("refused") / "kelvora")
+
+
+@pytest.mark.parametrize("case, settings, message", REFUSED, ids=[case[0] for case in REFUSED])
+def test_refused_settings_stop_the_release_and_leave_no_dist(scratch_source, signing, tmp_path, case, settings,
+                                                             message):
+    (scratch_source / "dist").mkdir(exist_ok=True)
+    (scratch_source / "dist" / "Kelvora_Installer.exe").write_bytes(b"an earlier release")
+    given = {"KELVORA_DOWNLOAD_URL": URL}
+    given.update({name: value.format(**{k: str(v) for k, v in signing.items()}) for name, value in settings.items()})
+    if case == "no address":
+        del given["KELVORA_DOWNLOAD_URL"]
+    result = release(scratch_source, tmp_path / "tmp", **given)
+    assert result.returncode != 0
+    assert message in result.stderr, result.stderr
+    assert "building" not in result.stdout, "refused only after a build"
+    assert PASSWORD not in result.stdout + result.stderr
+    assert_nothing_left(scratch_source, tmp_path / "tmp")
+
+
+def test_signature_that_does_not_verify_stops_the_release(scratch_source, signing, tmp_path):
+    """osslsigncode that changes one byte of what it signed, the way a signature
+    damaged between signing and shipping would look: the check after signing
+    refuses it and nothing is released."""
+    shim = tmp_path / "bin"
+    shim.mkdir()
+    (shim / "osslsigncode").write_text(f"""#!/usr/bin/python3
+import subprocess, sys
+result = subprocess.run([{shutil.which("osslsigncode")!r}, *sys.argv[1:]])
+if result.returncode == 0 and sys.argv[1] == "sign":
+    out = sys.argv[sys.argv.index("-out") + 1]
+    data = bytearray(open(out, "rb").read())
+    data[len(data) // 3] ^= 0x01
+    open(out, "wb").write(bytes(data))
+sys.exit(result.returncode)
+""")
+    (shim / "osslsigncode").chmod(0o755)
+    result = release(scratch_source, tmp_path / "tmp", path_prefix=shim, KELVORA_DOWNLOAD_URL=URL,
+                     KELVORA_SIGN_PKCS12=str(signing["pkcs12"]), KELVORA_SIGN_PASSWORD_FILE=str(signing["password"]),
+                     KELVORA_SIGN_CA=str(signing["ca"]))
+    assert result.returncode != 0
+    assert "does not verify against KELVORA_SIGN_CA" in result.stderr, result.stderr
+    assert PASSWORD not in result.stdout + result.stderr
+    assert_nothing_left(scratch_source, tmp_path / "tmp")
