@@ -191,7 +191,13 @@ class WineEnv:
             handle.write(registry.reg_file_bytes(edits))
             path = handle.name
         try:
-            self.run(["reg", "import", windows_path(path)])
+            # On a busy machine Wine now and then fails to start reg.exe at all ("Application could not be
+            # started"); the import changes nothing until it runs, so it is simply tried again, a few times.
+            for attempt in range(3):
+                result = self.run(["reg", "import", windows_path(path)], check=attempt == 2)
+                if result.returncode == 0:
+                    break
+                time.sleep(0.5)
         finally:
             os.unlink(path)
 
