@@ -67,6 +67,17 @@ TEST(NetCookies, SendsCookiesOnlyWhereTheyBelong) {
   }
 }
 
+// A site must not plant cookies for another whose name merely ends like its
+// own: the Domain attribute is matched on a label boundary when stored, not
+// only when the cookies are read back.
+TEST(NetCookies, LookAlikeHostCannotSetACookieForTheDomain) {
+  CookieStore store;
+  store.Store(*ParseUrl(L"https://evila.example/"), L"s=1; Domain=a.example", kNow);
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ(store.HeaderFor(*ParseUrl(L"https://a.example/"), kNow), L"");
+  EXPECT_EQ(store.HeaderFor(*ParseUrl(L"https://evila.example/"), kNow), L"");
+}
+
 TEST(NetCookies, NulInsideASetCookieRefusesIt) {
   CookieStore store;
   store.Store(*ParseUrl(L"https://a.example/"), std::wstring(L"s=1\0X: y", 9), kNow);

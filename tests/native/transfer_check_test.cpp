@@ -111,6 +111,12 @@ TEST(TransferCheck, ZeroLengthResourceIsNeverComplete) {
   const std::vector<Fragment> plan = PlanFragments(0, 1);
   EXPECT_FALSE(DownloadComplete(plan, 0, {Outcome(200, 0, L"", 0)}));
   EXPECT_FALSE(DownloadComplete({}, 1000, {}));
+  // A size request that announced nothing at all is no file, whatever the
+  // GET then brought: a 206 with an unknown total passes every other check.
+  const Fragment fragment{0, 999, 1000};
+  const TransferOutcome ranged = Outcome(206, 1000, L"bytes 0-999/*", 1000);
+  EXPECT_TRUE(DownloadComplete({fragment}, -1, {ranged}));
+  EXPECT_FALSE(DownloadComplete({fragment}, 0, {ranged}));
 }
 
 }  // namespace
