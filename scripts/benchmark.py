@@ -1,10 +1,18 @@
 #!/usr/bin/env python3
 """Download speed, CPU and memory of Kelvora_Installer.exe under Wine, against
-two bare WinHTTP loops under the same Wine: one with 1 MiB reads, and one that
-keeps the program's read pattern (ask how many bytes are available, read
-exactly that many, write them; no UI), the floor for a faithful program. All
-three fetch from the local nginx over HTTPS, in turn, several runs each;
-medians.
+four bare WinHTTP loops under the same Wine (tools/bench_winhttp):
+
+  1 MiB reads          synchronous fixed 1 MiB reads
+  read pattern         synchronous: ask how many bytes are available, read
+                       exactly that many, write them (no UI)
+  async read pattern   the same pattern on an asynchronous session, each call
+                       started and then waited for on an event that the status
+                       callback sets
+  design floor         the synchronous read pattern plus one empty step handed
+                       to a UI thread and waited for after every chunk
+
+All fetch from the local nginx over HTTPS, in turn, several runs each; medians.
+The program's ratio to each loop is printed for both cases:
 
   (a) a 512 MiB file at full loopback speed
   (b) a 256 MiB file with nginx limiting the rate to 12.5 MB/s (a 100 Mbit/s line)
@@ -17,7 +25,7 @@ program's time runs from the OK click to its end (the launch of the stand-in
 installer included); a loop's from its start to its end. Prints figures;
 asserts nothing.
 
-  scripts/benchmark.py BUILD_DIR [--runs N]
+  scripts/benchmark.py BUILD_DIR [--runs N] [--parts full,limited,memory,handover]
 
 BUILD_DIR is a windows build whose download address is on localhost (as
 scripts/test.sh and scripts/run-demo.sh configure it). Run it inside scripts/with-wine.sh, or let
@@ -47,7 +55,8 @@ from bench.wine import WineEnv, windows_path  # noqa: E402
 from urllib.parse import urlsplit  # noqa: E402
 
 MiB = 1024 * 1024
-LOOPS = (("1 MiB reads", []), ("read pattern", ["--read-pattern"]))
+LOOPS = (("1 MiB reads", []), ("read pattern", ["--read-pattern"]),
+         ("async read pattern", ["--async-read-pattern"]), ("design floor", ["--design-floor"]))
 
 
 def make_payload(path: Path, size: int, standin: Path) -> None:
@@ -174,7 +183,10 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build_dir", type=Path)
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--parts", default="full,limited,memory,handover",
+                        help="which to run, comma-separated: full, limited, memory, handover (default: all)")
     args = parser.parse_args()
+    parts = set(args.parts.split(","))
     os.environ["KELVORA_BUILD_DIR"] = str(args.build_dir.resolve())
     work = args.build_dir.resolve() / "benchmark"
     work.mkdir(parents=True, exist_ok=True)
@@ -197,30 +209,39 @@ def main() -> int:
             if not payloads[name].exists() or payloads[name].stat().st_size != size:
                 make_payload(payloads[name], size, standin)
 
-        print("(a) 512 MiB at full loopback speed", flush=True)
-        full = compare("512 MiB", wine, uia, work, certs, payloads["512MiB"], args.runs, None, installer, bare)
-        print("(b) 256 MiB at 12.5 MB/s", flush=True)
-        limited = compare("256 MiB", wine, uia, work, certs, payloads["256MiB"], args.runs, 12_500_000,
-                          installer, bare)
-        print("peak memory", flush=True)
-        small = compare("1 MiB", wine, uia, work, certs, payloads["1MiB"], 1, None, installer, bare, False)
-        large = compare("1 GiB", wine, uia, work, certs, payloads["1GiB"], 1, None, installer, bare, False)
-
+        full = limited = small = large = None
         handovers, updates = [], []
-        for _ in range(args.runs):
-            handovers.append(float(wine.run([str(handover), "20000"], timeout=300).stdout.strip()))
-            updates.append(float(wine.run([str(handover), "display", "5000", "30"], timeout=300).stdout.strip()))
+        if "full" in parts:
+            print("(a) 512 MiB at full loopback speed", flush=True)
+            full = compare("512 MiB", wine, uia, work, certs, payloads["512MiB"], args.runs, None, installer, bare)
+        if "limited" in parts:
+            print("(b) 256 MiB at 12.5 MB/s", flush=True)
+            limited = compare("256 MiB", wine, uia, work, certs, payloads["256MiB"], args.runs, 12_500_000,
+                              installer, bare)
+        if "memory" in parts:
+            print("peak memory", flush=True)
+            small = compare("1 MiB", wine, uia, work, certs, payloads["1MiB"], 1, None, installer, bare, False)
+            large = compare("1 GiB", wine, uia, work, certs, payloads["1GiB"], 1, None, installer, bare, False)
+        if "handover" in parts:
+            for _ in range(args.runs):
+                handovers.append(float(wine.run([str(handover), "20000"], timeout=300).stdout.strip()))
+                updates.append(float(wine.run([str(handover), "display", "5000", "30"], timeout=300).stdout.strip()))
 
     print()
     print(f"medians of {args.runs} runs each, under Wine; load average at the end: {load_average()}")
-    report("(a) 512 MiB, full speed", full)
-    report("(b) 256 MiB, 12.5 MB/s", limited)
-    print(f"program peak memory: 1 MiB file {small['peak']:.1f} MiB, 1 GiB file {large['peak']:.1f} MiB")
-    print(f"one UI hand-over: {statistics.median(handovers):.1f} us (20,000 empty steps)")
-    print(f"one display update with its painting: {statistics.median(updates):.1f} us "
-          f"(5,000 steps, 30 us of work between them)")
-    print(f"OK click to the GET at the server: {full['first_byte'] * 1000:.0f} ms (a), "
-          f"{limited['first_byte'] * 1000:.0f} ms (b)")
+    if full:
+        report("(a) 512 MiB, full speed", full)
+    if limited:
+        report("(b) 256 MiB, 12.5 MB/s", limited)
+    if small and large:
+        print(f"program peak memory: 1 MiB file {small['peak']:.1f} MiB, 1 GiB file {large['peak']:.1f} MiB")
+    if handovers:
+        print(f"one UI hand-over: {statistics.median(handovers):.1f} us (20,000 empty steps)")
+        print(f"one display update with its painting: {statistics.median(updates):.1f} us "
+              f"(5,000 steps, 30 us of work between them)")
+    if full and limited:
+        print(f"OK click to the GET at the server: {full['first_byte'] * 1000:.0f} ms (a), "
+              f"{limited['first_byte'] * 1000:.0f} ms (b)")
     return 0
 
 
