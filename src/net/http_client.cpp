@@ -1,6 +1,9 @@
 #include "net/http_client.h"
 
+#include <algorithm>
+
 #include "common/text.h"
+#include "net/read_size.h"
 
 namespace kelvora::net {
 
@@ -267,28 +270,25 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     return abort;
   };
 
-  std::vector<std::uint8_t> buffer;
+  ReadSize size;
   bool abort = notify_progress();
   while (!abort) {
-    std::uint32_t available = 0;
-    if (const auto error = request.QueryDataAvailable(available)) Throw(HttpError::Kind::Response, kReadFailed, error);
-    if (available == 0) break;
     // Never more than one byte past the limit is asked for, and that byte
     // is not written: it only shows that the body is too long.
     const std::int64_t room = body_limit - count + 1;
-    if (available > kMaxReadSize) available = kMaxReadSize;
-    if (available > room) available = static_cast<std::uint32_t>(room);
-    if (buffer.size() < static_cast<std::size_t>(available) + 1) buffer.resize(static_cast<std::size_t>(available) + 1);
+    const std::uint32_t asked = static_cast<std::uint32_t>(std::min<std::int64_t>(size.bytes(), room));
+    const std::uint8_t* data = nullptr;
     std::uint32_t read = 0;
-    if (const auto error = request.ReadData(buffer.data(), available, read))
-      Throw(HttpError::Kind::Response, kReadFailed, error);
+    const auto started = read_clock_();
+    if (const auto error = request.ReadData(asked, data, read)) Throw(HttpError::Kind::Response, kReadFailed, error);
     if (read == 0) break;
-    if (read > available) read = available;
+    if (read > asked) read = asked;
+    size.Update(read, std::chrono::duration_cast<std::chrono::microseconds>(read_clock_() - started));
     const bool too_long = count + read > body_limit;
     if (too_long) read = static_cast<std::uint32_t>(body_limit - count);
     std::size_t written = 0;
     while (written < read) {
-      const std::size_t taken = target.Write(buffer.data() + written, read - written);
+      const std::size_t taken = target.Write(data + written, read - written);
       if (taken == 0) throw StreamWriteError();
       written += taken;
     }

@@ -2,6 +2,7 @@
 // The HTTP client: the HEAD request and the ranged GET, with redirects,
 // cookies and proxy choice handled here and the wire left to a Transport.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,7 +34,7 @@ struct AttemptRecord {
 class HttpClient {
  public:
   // Called on the exchange's thread before the first read and after every
-  // chunk of a response with a status below 300. `sender` identifies the
+  // read of a response with a status below 300 (reads are sized by ReadSize). `sender` identifies the
   // exchange's request; set `abort` to stop reading (the exchange then
   // returns normally).
   using ReceiveDataHandler =
@@ -44,6 +45,8 @@ class HttpClient {
   using ResponseHandler = std::function<void(const HttpResponse& response, bool& abort)>;
   using AttemptObserver = std::function<void(const AttemptRecord&)>;
   using Clock = std::function<CookieStore::Seconds()>;
+  // A monotonic clock for timing reads (ReadSize).
+  using ReadClock = std::function<std::chrono::steady_clock::time_point()>;
 
   static constexpr int kMaxRedirects = 5;
   // Repeats of one request that the transport may ask for (12032, 12044);
@@ -55,8 +58,6 @@ class HttpClient {
   // The most body of a response with a status of 300 or more (an error page,
   // a redirect's note): never the file, and never large.
   static constexpr std::int64_t kStatusPageBodyLimit = 1 << 20;
-  // The most bytes taken in one read, whatever the transport offers.
-  static constexpr std::uint32_t kMaxReadSize = 1 << 20;
   static const wchar_t kUserAgent[];
 
   explicit HttpClient(std::unique_ptr<Transport> transport, Clock clock = NowSeconds);
@@ -70,6 +71,8 @@ class HttpClient {
   void SetAttemptObserver(AttemptObserver observer) { observer_ = std::move(observer); }
   // For tests: a smaller limit for bodies of open-ended ranges.
   void SetOpenRangeBodyLimit(std::int64_t bytes) { open_range_limit_ = bytes; }
+  // For tests: the clock that times reads.
+  void SetReadClock(ReadClock clock) { read_clock_ = std::move(clock); }
 
   // HEAD: no body is read and no notification made.
   HttpResponse Head(const std::wstring& url, const HeaderList& extra_headers = {});
@@ -130,6 +133,7 @@ class HttpClient {
   ResponseHandler response_handler_;
   AttemptObserver observer_;
   std::int64_t open_range_limit_ = kOpenRangeBodyLimit;
+  ReadClock read_clock_ = std::chrono::steady_clock::now;
 };
 
 }  // namespace kelvora::net

@@ -71,8 +71,10 @@ class TransportRequest {
   virtual std::uint32_t QueryStatus(std::int32_t& status) = 0;
   // The raw response headers, lines separated by CR LF.
   virtual std::uint32_t QueryResponseHeaders(std::wstring& raw) = 0;
-  virtual std::uint32_t QueryDataAvailable(std::uint32_t& bytes) = 0;
-  virtual std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
+  // Up to `size` body bytes, in a buffer of the request's own that `data`
+  // points to until the request's next call; `read` 0 at the body's end. A
+  // transport may return fewer than asked before the end.
+  virtual std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) = 0;
 };
 
 // One per client: the session.

@@ -25,14 +25,26 @@ std::uint8_t* CallLink::ReadBuffer(std::size_t size) {
   return buffer_.data();
 }
 
+void CallLink::BeginCall() {
+  completed_while_starting_ = false;
+  caller_.store(::GetCurrentThreadId(), std::memory_order_relaxed);
+}
+
 void CallLink::Complete(DWORD error, DWORD bytes) {
   error_ = error;
   bytes_ = bytes;
+  // Only the thread that is starting the call can be inside it: then the
+  // call returns to this very thread, which reads the result itself.
+  if (caller_.load(std::memory_order_relaxed) == ::GetCurrentThreadId()) {
+    completed_while_starting_ = true;
+    return;
+  }
   // The event publishes error_ and bytes_ to the waiting thread.
   ::SetEvent(done_.get());
 }
 
 std::uint32_t CallLink::Await(HANDLE stop, DWORD timeout_ms) {
+  if (completed_while_starting_) return error_;
   const HANDLE handles[] = {done_.get(), stop};
   switch (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, timeout_ms)) {
     case WAIT_OBJECT_0:

@@ -4,6 +4,11 @@
 // its completion or for the run's stop signal, whichever comes first. A
 // synchronous WinHTTP call cannot be interrupted; an asynchronous one is
 // ended by closing its handle.
+//
+// WinHTTP completes a call whose data is already at hand on the calling
+// thread, inside the call itself. Such a completion is only recorded: no
+// event is set and none waited for, as each would be a trip to the kernel
+// (under Wine, to the Wine server) per call.
 
 #include <windows.h>
 #include <winhttp.h>
@@ -40,10 +45,13 @@ class CallLink {
   // handle never got the link as its context (no HANDLE_CLOSING will come).
   void Release(bool winhttp_holds = true);
 
-  // Before a call is started.
-  void Arm() { ::ResetEvent(done_.get()); }
-  // Waits for the started call's completion, at most `timeout_ms`, or until
-  // `stop` (may be null) is set. Returns 0 or the call's error; on a stop
+  // Around the start of one call, on the calling thread: a completion that
+  // comes while the call is being started on this thread is taken at once.
+  void BeginCall();
+  void EndCall() { caller_.store(0, std::memory_order_relaxed); }
+  // After a call was started: waits for its completion, at most
+  // `timeout_ms`, or until `stop` (may be null) is set; not at all when it
+  // completed while being started. Returns 0 or the call's error; on a stop
   // ERROR_WINHTTP_OPERATION_CANCELLED, on no word ERROR_WINHTTP_TIMEOUT: the
   // caller must then close the handle and make no further call on it.
   std::uint32_t Await(HANDLE stop, DWORD timeout_ms);
@@ -62,7 +70,13 @@ class CallLink {
   void Complete(DWORD error, DWORD bytes);
 
   std::atomic<int> references_{2};
+  // Auto-reset: set only for a completion on another thread, and taken by
+  // the one wait that follows, so that it never needs resetting. After a
+  // stop or a time-out the link makes no more calls.
   unique_handle done_;
+  // The thread starting a call, while it does; 0 otherwise.
+  std::atomic<DWORD> caller_{0};
+  bool completed_while_starting_ = false;  // the caller's thread only
   DWORD error_ = 0;
   DWORD bytes_ = 0;
   std::vector<std::uint8_t> buffer_;

@@ -83,13 +83,17 @@ struct Lookup {
 // waited for before it is left behind as failed.
 constexpr DWORD kLookupLimitMs = 65000;
 
-ProxyAnswer LookUp(const WinHttpApi& api, const ProxyQuery& query, HANDLE stop) {
+}  // namespace
+
+ProxyAnswer LookUpProxyWithWinHttp(const WinHttpApi& api, const ProxyQuery& query, const StopSignal* stop) {
+  ProxyAnswer failed;
+  failed.error = ERROR_WINHTTP_OPERATION_CANCELLED;
+  if (stop && stop->IsSet()) return failed;
   auto lookup = std::make_shared<Lookup>();
   lookup->api = &api;
   lookup->url = *query.url;
   if (query.script_url) lookup->script_url = *query.script_url;
   lookup->auto_logon = query.auto_logon;
-  ProxyAnswer failed;
   failed.error = ERROR_WINHTTP_AUTODETECTION_FAILED;
   if (!lookup->done) return failed;
   try {
@@ -97,18 +101,16 @@ ProxyAnswer LookUp(const WinHttpApi& api, const ProxyQuery& query, HANDLE stop) 
   } catch (const std::system_error&) {
     return failed;
   }
-  const HANDLE handles[] = {lookup->done.get(), stop};
+  const HANDLE handles[] = {lookup->done.get(), stop ? stop->Event() : nullptr};
   if (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, kLookupLimitMs) == WAIT_OBJECT_0) return lookup->answer;
   failed.error = ::WaitForSingleObject(lookup->done.get(), 0) == WAIT_OBJECT_0 ? lookup->answer.error
                                                                              : ERROR_WINHTTP_OPERATION_CANCELLED;
   return failed;
 }
 
-}  // namespace
-
-ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, const std::wstring& url, HANDLE stop) {
+ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, const std::wstring& url, const StopSignal* stop) {
   return ChooseProxy(UserProxyConfiguration(), url,
-                     [&api, stop](const ProxyQuery& query) { return LookUp(api, query, stop); });
+                     [&api, stop](const ProxyQuery& query) { return LookUpProxyWithWinHttp(api, query, stop); });
 }
 
 }  // namespace kelvora::net

@@ -1,7 +1,6 @@
 #include "net/winhttp_transport.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "common/win32_error.h"
@@ -138,14 +137,10 @@ class WinHttpRequest : public TransportRequest {
     return QueryRaw(WINHTTP_QUERY_RAW_HEADERS_CRLF, raw);
   }
 
-  std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
-    // In asynchronous mode the count comes with the completion.
-    if (const auto error = Call([this] { return api().QueryDataAvailable(request_.get(), nullptr); })) return error;
-    bytes = link_->bytes();
-    return 0;
-  }
-
-  std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
+  std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
+    // In asynchronous mode a read ends when the buffer is full or the body
+    // is; the client chooses sizes that keep each read short. The bytes land
+    // in the link's buffer, which WinHTTP may still write into after a stop.
     std::uint8_t* landing = nullptr;
     const auto error = Call([this, size, &landing] {
       landing = link_->ReadBuffer(size);
@@ -153,7 +148,7 @@ class WinHttpRequest : public TransportRequest {
     });
     if (error) return error;
     read = std::min<std::uint32_t>(link_->bytes(), size);
-    if (read) std::memcpy(buffer, landing, read);
+    data = landing;
     return 0;
   }
 
@@ -161,16 +156,22 @@ class WinHttpRequest : public TransportRequest {
   const WinHttpApi& api() const { return transport_.api(); }
 
   // Starts one asynchronous call and waits for it, or for the stop signal.
-  // A stopped or silent call closes the handles: nothing more is asked of
-  // this request, and its connection goes at once.
+  // Once the run is stopped no call starts. A stopped or silent call closes
+  // the handles: nothing more is asked of this request, and its connection
+  // goes at once.
   template <typename Start>
   std::uint32_t Call(Start start) {
     if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
-    link_->Arm();
-    std::uint32_t error = start() ? link_->Await(transport_.stop(), transport_.timeout_ms() + kNoWordGrace)
-                                  : ::GetLastError();
-    // A stop that came while the call was finishing still counts: the run is over.
-    if (!error && transport_.Stopped()) error = ERROR_WINHTTP_OPERATION_CANCELLED;
+    std::uint32_t error = ERROR_WINHTTP_OPERATION_CANCELLED;
+    if (!transport_.Stopped()) {
+      link_->BeginCall();
+      const bool started = start();
+      const DWORD start_error = started ? 0 : ::GetLastError();
+      link_->EndCall();
+      error = started ? link_->Await(transport_.stop_event(), transport_.timeout_ms() + kNoWordGrace) : start_error;
+      // A stop that came while the call was finishing still counts: the run is over.
+      if (!error && transport_.Stopped()) error = ERROR_WINHTTP_OPERATION_CANCELLED;
+    }
     if (error == ERROR_WINHTTP_OPERATION_CANCELLED || error == ERROR_WINHTTP_TIMEOUT) {
       request_.reset();
       connection_.reset();
@@ -213,7 +214,8 @@ class WinHttpRequest : public TransportRequest {
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport(HANDLE stop, DWORD timeout_ms) : api_(WinHttp()), stop_(stop), timeout_ms_(timeout_ms) {
+WinHttpTransport::WinHttpTransport(const StopSignal* stop, DWORD timeout_ms, const WinHttpApi* api)
+    : api_(api ? api : WinHttp()), stop_(stop), timeout_ms_(timeout_ms) {
   // Without System32's WinHTTP there is no session to be had. Asynchronous,
   // so that a stop can end any call at once (winhttp_call_win.h).
   if (api_)
@@ -243,7 +245,7 @@ std::unique_ptr<TransportRequest> WinHttpTransport::NewRequest() { return std::m
 
 ProxySetting WinHttpTransport::FindProxy(const Url& url) { return FindProxyWithWinHttp(*api_, url.ToString(), stop_); }
 
-bool WinHttpTransport::Stopped() const { return stop_ && ::WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+bool WinHttpTransport::Stopped() const { return stop_ && stop_->IsSet(); }
 
 std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
   // WinHTTP's numbers live in its own message table; others in the system's.
@@ -252,7 +254,7 @@ std::wstring WinHttpTransport::ErrorText(std::uint32_t error) {
   return text;
 }
 
-std::unique_ptr<HttpClient> CreateWinHttpClient(HANDLE stop) {
+std::unique_ptr<HttpClient> CreateWinHttpClient(const StopSignal* stop) {
   return std::make_unique<HttpClient>(std::make_unique<WinHttpTransport>(stop));
 }
 

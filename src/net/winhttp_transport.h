@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 
+#include "common/stop_signal_win.h"
 #include "net/http_client.h"
 #include "net/transport.h"
 #include "net/winhttp_api.h"
@@ -23,11 +24,13 @@ class WinHttpTransport : public Transport {
   // explicit header) and limits it to TLS 1.2 and later. Throws
   // HttpError(Client, "Fehler beim Abrufen des Sitzungs-Handle") when it
   // cannot be opened (System32's WinHTTP missing included) or the system
-  // cannot do TLS 1.2. `stop` (a manual-reset event, or null for none) ends
-  // every call in progress and every later one once set; it must outlive the
-  // transport. The product always uses the default timeouts; only test tools
-  // pass a shorter one.
-  explicit WinHttpTransport(HANDLE stop = nullptr, DWORD timeout_ms = kTimeoutMs);
+  // cannot do TLS 1.2. `stop` (null for none) ends every call in progress
+  // once set, and no call starts after; it must outlive the transport. The
+  // product always uses the default timeouts; only test tools pass a shorter
+  // one, and only tests another table of WinHTTP's functions (null:
+  // System32's).
+  explicit WinHttpTransport(const StopSignal* stop = nullptr, DWORD timeout_ms = kTimeoutMs,
+                            const WinHttpApi* api = nullptr);
 
   std::unique_ptr<TransportRequest> NewRequest() override;
   ProxySetting FindProxy(const Url& url) override;
@@ -40,13 +43,13 @@ class WinHttpTransport : public Transport {
   // The WINHTTP_FLAG_SECURE_PROTOCOL_* flags the session accepted.
   DWORD secure_protocols() const { return secure_protocols_; }
   DWORD timeout_ms() const { return timeout_ms_; }
-  HANDLE stop() const { return stop_; }
+  HANDLE stop_event() const { return stop_ ? stop_->Event() : nullptr; }
   bool Stopped() const;
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
  private:
   const WinHttpApi* api_;
-  HANDLE stop_;
+  const StopSignal* stop_;
   DWORD timeout_ms_;
   unique_hinternet session_;
   DWORD secure_protocols_ = 0;
@@ -56,6 +59,6 @@ class WinHttpTransport : public Transport {
 // The client the download engine uses, ended at once by `stop` (see
 // WinHttpTransport). Call on the thread that will use the client; throws
 // HttpError(Client) when the session cannot be opened.
-std::unique_ptr<HttpClient> CreateWinHttpClient(HANDLE stop = nullptr);
+std::unique_ptr<HttpClient> CreateWinHttpClient(const StopSignal* stop = nullptr);
 
 }  // namespace kelvora::net

@@ -32,7 +32,6 @@ void StartSelfFreeingThread(std::function<void()> body) { std::thread(std::move(
 TFormKelvoraInstaller::TFormKelvoraInstaller(ui::Application& application, Coordinator coordinator,
                                              ThreadStarter start_thread)
     : application_(application),
-      stop_signal_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       coordinator_(std::move(coordinator)),
       start_thread_(std::move(start_thread)) {}
 
@@ -40,7 +39,7 @@ TFormKelvoraInstaller::~TFormKelvoraInstaller() = default;
 
 void TFormKelvoraInstaller::Create() {
   // Without the stop signal a close could not end the download's waits.
-  if (!stop_signal_) ThrowLastError("CreateEventW");
+  if (!stop_signal_.Ready()) ThrowLastError("CreateEventW");
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_HREDRAW | CS_VREDRAW;
@@ -126,13 +125,16 @@ void TFormKelvoraInstaller::ShowFirst(int show_command) {
 //   UI thread, FormClose     FClosingForm, then the stop signal     FAllowFormClose, running the steps
 //                                                                   handed over meanwhile (1 ms passes)
 //   coordinator              nothing more once FClosingForm is set; FAllowFormClose after the completion
-//                            the completion step launches nothing   step; its workers' ends or the stop
-//                            when the run was stopped               signal, whichever comes first
+//                            the completion step launches nothing,  step; its workers' ends or the stop
+//                            and no file is pinned or checked,      signal, whichever comes first
+//                            when the run was stopped
 //   worker                   ends its transfer (abort at the next   the pause between resume requests,
 //                            notification, or a cancelled call)     or the stop signal
 //   transport (each WinHTTP  closes the request and returns         the call's completion or the stop
-//   call)                    ERROR_WINHTTP_OPERATION_CANCELLED      signal
-//   proxy look-up            is left behind as failed               its end or the stop signal
+//   call)                    ERROR_WINHTTP_OPERATION_CANCELLED;     signal
+//                            starts no call once the signal is set
+//   proxy look-up            is left behind as failed; none starts  its end or the stop signal
+//                            once the signal is set
 //
 // Every wait ends within moments of the stop signal; the run then ends as a
 // run stopped in the transfer: completion step ("Download fehlgeschlagen"),
@@ -201,7 +203,7 @@ void TFormKelvoraInstaller::FormActivate(TFormKelvoraInstaller*) {
 
 void TFormKelvoraInstaller::FormClose(TFormKelvoraInstaller*) {
   FClosingForm = true;
-  ::SetEvent(stop_signal_.get());
+  stop_signal_.Set();
   // Stay responsive, and keep running the steps the download hands over,
   // until the download has wound down.
   while (!FAllowFormClose) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "common/stop_signal_win.h"
 #include "common/win32_handles.h"
 #include "ui/application_win.h"
 #include "window/controls_win.h"
@@ -59,11 +60,11 @@ class TFormKelvoraInstaller {
   std::array<TLabel*, ThreadCount> LabelProgressArray{};
   std::atomic<bool> FAllowFormClose{false};
   std::atomic<bool> FClosingForm{false};
-  // Set together with FClosingForm: the one event every wait of the run
-  // (network calls, the pause between requests, the wait for the workers)
-  // also waits on, so that a close ends them at once. Manual-reset; lives as
-  // long as the window.
-  HANDLE StopSignal() const { return stop_signal_.get(); }
+  // Set together with FClosingForm: every wait of the run (network calls,
+  // the proxy look-up, the pause between requests, the wait for the workers)
+  // also waits on it, so that a close ends them at once, and no network call
+  // starts once it is set. Lives as long as the window.
+  const StopSignal& RunStopSignal() const { return stop_signal_; }
 
   void FormCreate(TFormKelvoraInstaller* Sender);
   void FormActivate(TFormKelvoraInstaller* Sender);
@@ -82,7 +83,7 @@ class TFormKelvoraInstaller {
   void PlaceControls();
 
   ui::Application& application_;
-  unique_handle stop_signal_;
+  StopSignal stop_signal_;
   Coordinator coordinator_;
   ThreadStarter start_thread_;
   // After Label1 and ProgressBarPart1, so the window and its controls go

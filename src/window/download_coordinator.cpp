@@ -68,7 +68,7 @@ void TFormKelvoraInstaller::SampleDownload() {
   try {
     // Everything that can fail, the client and the path included, lies
     // inside: the final steps below must always run to release the window.
-    client = net::CreateWinHttpClient(StopSignal());
+    client = net::CreateWinHttpClient(&RunStopSignal());
     // Without a usable temporary folder the run fails: a bare or relative
     // name would put the download in, and launch it from, whatever folder the
     // program was started from.
@@ -93,7 +93,7 @@ void TFormKelvoraInstaller::SampleDownload() {
       const Fragment& fragment = state.plan[state.I];
       workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
                                                           state.I, fragment.start, fragment.end));
-      workers.back()->SetStopSignal(StopSignal());
+      workers.back()->SetStopSignal(&RunStopSignal());
       workers.back()->SetResumeAttempts(kResumeAttempts);
       workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
@@ -106,7 +106,7 @@ void TFormKelvoraInstaller::SampleDownload() {
     }
 
     for (auto& worker : workers) worker->Start();
-    WaitForWorkers(workers, StopSignal());
+    WaitForWorkers(workers, RunStopSignal().Event());
 
     std::vector<TransferOutcome> outcomes;
     for (auto& worker : workers) {
@@ -123,15 +123,19 @@ void TFormKelvoraInstaller::SampleDownload() {
   // Final steps, however the run went.
   client.reset();
   if (state.working_file) DiscardFile(std::move(state.working_file));
+  // A run the user stopped launches nothing, so it opens and checks nothing
+  // either: no earlier file is pinned, and nothing is hashed.
+  const bool stopped = FClosingForm;
   // What may be launched is held from here until the shell has it: the file
   // this run put in place, or, when the size request itself failed, a file
   // an earlier run left. Once the size is known, a file that turns up at the
   // path (or stays there) is never launched.
-  if (!state.held_file && !state.own_file_only && !state.LFileName.empty())
+  if (!stopped && !state.held_file && !state.own_file_only && !state.LFileName.empty())
     state.held_file = PinFile(state.LFileName, unique_file());
   // Checked here rather than in the completion step: hashing the whole file
   // must not stall the window. A rejected file is gone.
-  const bool accepted = state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+  const bool accepted =
+      !stopped && state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
   try {
     RunOnUiThread([this, &state, accepted] {
       // A run the user stopped starts nothing, not even a file from before.

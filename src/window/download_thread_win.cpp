@@ -48,7 +48,7 @@ void TDownloadThread::Execute() {
   // The fragment's end as the ranged GET takes it: inclusive, -1 for open.
   const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
   const WaitUnlessStopped wait = [this](std::chrono::milliseconds delay) {
-    return stop_ ? ::WaitForSingleObject(stop_, static_cast<DWORD>(delay.count())) == WAIT_TIMEOUT
+    return stop_ ? ::WaitForSingleObject(stop_->Event(), static_cast<DWORD>(delay.count())) == WAIT_TIMEOUT
                  : (::Sleep(static_cast<DWORD>(delay.count())), true);
   };
   outcome_ = FetchFragment(

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "common/stop_signal_win.h"
 #include "common/win32_handles.h"
 #include "window/fragment_fetch.h"
 #include "window/transfer_check.h"
@@ -33,11 +34,11 @@ class TDownloadThread {
   TDownloadThread(std::wstring URL, unique_file File, std::int32_t ThreadNo, std::int64_t StartPoint,
                   std::int64_t EndPoint);
 
-  // The run's stop signal (a manual-reset event that outlives the worker):
+  // The run's stop signal (it outlives the worker):
   // once set, the transfer and any wait between its requests end at once.
   // Further requests for the missing rest after a dropped connection (see
   // FetchFragment); none by default. Both set before Start.
-  void SetStopSignal(HANDLE stop) { stop_ = stop; }
+  void SetStopSignal(const StopSignal* stop) { stop_ = stop; }
   void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
   // Waits for the thread's end.
   ~TDownloadThread();
@@ -71,7 +72,7 @@ class TDownloadThread {
   std::int32_t FThreadNo;
   std::uint32_t FTimeStart = 0;
   int resume_attempts_ = 0;
-  HANDLE stop_ = nullptr;
+  const StopSignal* stop_ = nullptr;
   TransferOutcome outcome_;
   unique_handle thread_;
   std::atomic<bool> finished_{false};

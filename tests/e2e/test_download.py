@@ -16,6 +16,7 @@ from pathlib import Path
 import pytest
 
 from bench import paths, registry, scenarios
+from bench.proxy_settings import ProxyConfig
 from bench.standin import read_launches
 from bench.uia import label_text, progress_bar
 from bench.waiting import wait_until
@@ -137,6 +138,33 @@ def test_progress_shows_zero_then_speed_and_a_growing_bar(vendor_server, install
     assert positions == sorted(positions) and positions[-1] > positions[0]
     assert (temp_folder / TARGET).read_bytes() == installer_bytes
     assert [request.method for request in server.requests] == ["HEAD", "GET"]
+
+
+def test_on_a_slow_line_the_bar_moves_with_the_first_bytes(vendor_server, installer_bytes, run_installer, uia,
+                                                          temp_folder, launch_log):
+    """At 150 KB/s reads stay small, so the bar shows the first bytes within a
+    moment of their sending, not after a large read has filled up."""
+    slow = scenarios.serve_bytes(installer_bytes, rate=150_000)
+    body_started: list[float] = []
+
+    def timed_get(exchange):
+        body_started.append(time.monotonic())
+        slow(exchange)
+
+    vendor_server(scenarios.by_method({"HEAD": scenarios.serve_bytes(installer_bytes), "GET": timed_get}))
+    process = run_installer()
+
+    def bar_moved() -> bool:
+        windows = uia.windows(title=TITLE)
+        return bool(windows) and (progress_bar(windows[0])["progress"]["pos"] or 0) > 0
+
+    assert wait_until(bar_moved, 60, interval=0.05)
+    moved_at = time.monotonic()
+    assert body_started and moved_at - body_started[0] < 1.5
+    uia.close(title=TITLE)
+    dismiss_failure_message(uia, process)
+    assert files_in(temp_folder) == []
+    assert read_launches(launch_log) == []
 
 
 def test_installer_in_a_folder_outside_the_ansi_code_page_is_launched(vendor_nginx, installer_bytes, screenshot,
@@ -393,6 +421,31 @@ def test_close_ends_every_network_wait_at_once(stage, vendor_server, installer_b
     assert stall.client_left_at < ended_at + 0.5
     assert [request.method for request in server.requests] == (["HEAD"] if stage == "head" else ["HEAD", "GET"])
     assert files_in(temp_folder) == ([TARGET] if stage == "head" else [])
+    assert read_launches(launch_log) == []
+
+
+def test_close_during_the_proxy_script_look_up_sends_nothing(https_server, vendor_server, settings,
+                                                             installer_bytes, run_installer, uia, temp_folder,
+                                                             launch_log):
+    """The user's system names a proxy script on a server that accepts the
+    connection and then says nothing. A close two seconds into that silence
+    ends the look-up at once, and nothing reaches the vendor's server: not the
+    size request, not later."""
+    script_server = https_server(scenarios.Stall(b"", "head"), tls=False)
+    settings.proxy(ProxyConfig(pac_url=script_server.url("/proxy.pac")))
+    vendor = vendor_server(scenarios.serve_bytes(installer_bytes))
+    process = run_installer()
+    assert script_server.wait_for_requests(1, timeout=30), "the proxy script was asked for"
+    time.sleep(2.0)
+
+    closed_at = time.monotonic()
+    uia.close(title=TITLE)
+    uia.wait_dialog(timeout=30, title=MESSAGE_TITLE)
+    assert time.monotonic() - closed_at < 3.0
+    dismiss_failure_message(uia, process)
+    time.sleep(1.0)  # anything sent by the end would have arrived by now
+    assert vendor.requests == []
+    assert files_in(temp_folder) == []
     assert read_launches(launch_log) == []
 
 

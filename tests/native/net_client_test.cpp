@@ -441,6 +441,61 @@ TEST(NetClient, ABodyLongerThanAskedForStopsOneBytePastTheLimit) {
   }
 }
 
+// Reads are sized by the rate the previous one saw: few and large on a fast
+// line, small on a slow one so that every notification comes soon, and a
+// line that collapses into a stall is read in small pieces until a close
+// ends the read that waits (the transport then reports the cancelled call).
+TEST(NetClient, ReadSizesFollowTheLineAndAStallEndsAtTheClose) {
+  using std::chrono::microseconds;
+  constexpr std::uint32_t kCancelled = 12017;
+  const std::string record(16 * 1024, 'r');
+  struct {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::vector<microseconds> times;
+    std::uint32_t read_error;
+    std::vector<std::uint32_t> sizes;  // asked for, in order
+  } cases[] = {
+      {"slow line: one record at a time",
+       {record, record, record},
+       {microseconds(110000), microseconds(110000), microseconds(110000)},
+       0,
+       {16384, 16384, 16384, 16384}},
+      {"fast line: four-fold growth",
+       {record, std::string(65536, 'f'), std::string(262144, 'f')},
+       {microseconds(100), microseconds(400), microseconds(1600)},
+       0,
+       {16384, 65536, 262144, 1048576}},
+      {"collapse into a stall ended by a close",
+       {record, std::string(65536, 'c'), record},
+       {microseconds(100), microseconds(4'000'000), microseconds(110000)},
+       kCancelled,
+       {16384, 65536, 16384, 16384}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    f.client.SetReadClock([script = f.script] { return script->now; });
+    ScriptedResponse response = Ok(200, L"", c.chunks);
+    response.chunk_times = c.times;
+    response.read_error = c.read_error;
+    f.script->responses.push_back(response);
+    MemoryStream target;
+    std::size_t expected_bytes = 0;
+    for (const auto& chunk : c.chunks) expected_bytes += chunk.size();
+    if (c.read_error) {
+      const HttpError e = Raised([&] { f.client.GetRange(kUrl, 0, -1, target); });
+      EXPECT_EQ(e.kind(), HttpError::Kind::Response);
+    } else {
+      EXPECT_EQ(f.client.GetRange(kUrl, 0, -1, target).status, 200);
+    }
+    EXPECT_EQ(f.script->read_sizes, c.sizes);
+    EXPECT_EQ(target.data().size(), expected_bytes);
+    // One notification before the first read and one after each read.
+    EXPECT_EQ(f.notifications.size(), c.chunks.size() + 1);
+  }
+}
+
 TEST(NetClient, ALocationWithALoneLineBreakIsNotFollowed) {
   Fixture f;
   f.script->responses.push_back(Redirect(302, L"/next\nX-Injected: 1"));

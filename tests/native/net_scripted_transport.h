@@ -4,6 +4,7 @@
 // chunking, error numbers, headers, proxies.
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -22,7 +23,10 @@ struct ScriptedResponse {
   std::uint32_t secure_failures = 0;  // recorded when sent, as the platform's notification would
   std::int32_t status = 200;
   std::wstring headers;               // "Name: value" lines joined by CR LF
-  std::vector<std::string> chunks;    // what each QueryDataAvailable/ReadData pair yields
+  std::vector<std::string> chunks;    // what each ReadData yields at the most
+  // How long each chunk takes to arrive, charged to Script::now when its
+  // first byte is read; none: no time passes.
+  std::vector<std::chrono::microseconds> chunk_times;
   std::uint32_t read_error = 0;       // reported once the chunks are used up
   std::uint32_t status_query_error = 0;
 };
@@ -47,6 +51,8 @@ struct Script {
   int declared_no_certificate = 0;
   int disabled_features = 0;
   int reads = 0;  // successful ReadData calls with bytes
+  std::vector<std::uint32_t> read_sizes;  // what each ReadData asked for
+  std::chrono::steady_clock::time_point now;  // advanced by chunk_times
   std::uint32_t secure_failures = 0;
 };
 
@@ -128,26 +134,18 @@ class ScriptedRequest : public TransportRequest {
     return 0;
   }
 
-  std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
+  std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
+    script_.read_sizes.push_back(size);
+    read = 0;
     while (next_chunk_ < current_.chunks.size() && offset_ == current_.chunks[next_chunk_].size()) {
       ++next_chunk_;
       offset_ = 0;
     }
-    if (next_chunk_ == current_.chunks.size()) {
-      if (current_.read_error) return current_.read_error;
-      bytes = 0;
-      return 0;
-    }
-    bytes = static_cast<std::uint32_t>(current_.chunks[next_chunk_].size() - offset_);
-    return 0;
-  }
-
-  std::uint32_t ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
-    read = 0;
-    if (next_chunk_ == current_.chunks.size()) return 0;
+    if (next_chunk_ == current_.chunks.size()) return current_.read_error;
+    if (offset_ == 0 && next_chunk_ < current_.chunk_times.size()) script_.now += current_.chunk_times[next_chunk_];
     const auto& chunk = current_.chunks[next_chunk_];
     read = static_cast<std::uint32_t>(std::min<std::size_t>(size, chunk.size() - offset_));
-    std::memcpy(buffer, chunk.data() + offset_, read);
+    data = reinterpret_cast<const std::uint8_t*>(chunk.data()) + offset_;
     offset_ += read;
     if (read) ++script_.reads;
     return 0;

@@ -1,0 +1,137 @@
+// Once the run's stop signal is set, nothing more goes out: the WinHTTP
+// transport starts no call and the proxy look-up asks WinHTTP nothing. The
+// real WinHTTP runs underneath, seen through a table whose network calls
+// count themselves before passing on.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <string>
+
+#include "common/stop_signal_win.h"
+#include "net/http_client.h"
+#include "net/http_error.h"
+#include "net/winhttp_proxy.h"
+#include "net/winhttp_transport.h"
+
+namespace kelvora::net {
+namespace {
+
+// Nothing listens on port 1 of the loopback: a call that does go out fails
+// at once, without a server.
+const wchar_t kUnreachable[] = L"https://localhost:1/fileadmin/Kelvora_Install.exe";
+
+std::atomic<int> sends, receives, reads, proxy_lookups;
+
+BOOL WINAPI CountedSend(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID optional,
+                        DWORD optional_length, DWORD total_length, DWORD_PTR context) {
+  ++sends;
+  return WinHttp()->SendRequest(request, headers, headers_length, optional, optional_length, total_length, context);
+}
+BOOL WINAPI CountedReceive(HINTERNET request, LPVOID reserved) {
+  ++receives;
+  return WinHttp()->ReceiveResponse(request, reserved);
+}
+BOOL WINAPI CountedRead(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
+  ++reads;
+  return WinHttp()->ReadData(request, buffer, size, read);
+}
+BOOL WINAPI CountedProxyLookup(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
+                               WINHTTP_PROXY_INFO* info) {
+  ++proxy_lookups;
+  return WinHttp()->GetProxyForUrl(session, url, options, info);
+}
+
+WinHttpApi CountingApi() {
+  sends = receives = reads = proxy_lookups = 0;
+  WinHttpApi api = *WinHttp();
+  api.SendRequest = CountedSend;
+  api.ReceiveResponse = CountedReceive;
+  api.ReadData = CountedRead;
+  api.GetProxyForUrl = CountedProxyLookup;
+  return api;
+}
+
+TEST(NetStop, NoWinHttpCallStartsOnceTheRunIsStopped) {
+  ASSERT_NE(WinHttp(), nullptr);
+  const WinHttpApi api = CountingApi();
+  StopSignal stop;
+  ASSERT_TRUE(stop.Ready());
+  WinHttpTransport transport(&stop, WinHttpTransport::kTimeoutMs, &api);
+  const Url url = *ParseUrl(kUnreachable);
+
+  // Not yet stopped: the send goes out (and fails, nobody listens).
+  {
+    auto request = transport.NewRequest();
+    std::uint32_t error = 0;
+    ASSERT_EQ(request->Open(url, L"HEAD", error), OpenFailure::None);
+    EXPECT_NE(request->Send(), 0u);
+    EXPECT_EQ(sends.load(), 1);
+  }
+
+  stop.Set();
+  struct {
+    const char* name;
+    std::uint32_t (*call)(TransportRequest&);
+  } calls[] = {
+      {"send", [](TransportRequest& r) { return r.Send(); }},
+      {"receive response", [](TransportRequest& r) { return r.ReceiveResponse(); }},
+      {"read", [](TransportRequest& r) {
+         const std::uint8_t* data = nullptr;
+         std::uint32_t read = 0;
+         return r.ReadData(16, data, read);
+       }},
+  };
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.name);
+    auto request = transport.NewRequest();
+    std::uint32_t error = 0;
+    ASSERT_EQ(request->Open(url, L"GET", error), OpenFailure::None);
+    EXPECT_EQ(c.call(*request), static_cast<std::uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+    // The stopped request is closed: nothing more is asked of it either.
+    EXPECT_EQ(request->Send(), static_cast<std::uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+  }
+  EXPECT_EQ(sends.load(), 1);
+  EXPECT_EQ(receives.load(), 0);
+  EXPECT_EQ(reads.load(), 0);
+}
+
+TEST(NetStop, AStoppedClientSendsNothing) {
+  const WinHttpApi api = CountingApi();
+  StopSignal stop;
+  stop.Set();
+  HttpClient client(std::make_unique<WinHttpTransport>(&stop, WinHttpTransport::kTimeoutMs, &api));
+  try {
+    client.Head(kUnreachable);
+    FAIL() << "no error";
+  } catch (const HttpError& e) {
+    EXPECT_EQ(e.kind(), HttpError::Kind::Client);
+  }
+  EXPECT_EQ(sends.load(), 0);
+}
+
+TEST(NetStop, NoProxyLookUpStartsOnceTheRunIsStopped) {
+  const WinHttpApi api = CountingApi();
+  const std::wstring url = kUnreachable;
+  const std::wstring script = L"http://localhost:1/proxy.pac";
+  ProxyQuery query;
+  query.url = &url;
+  query.script_url = &script;
+  StopSignal stop;
+
+  // Not yet stopped: WinHTTP is asked (and fails to fetch the script).
+  EXPECT_NE(LookUpProxyWithWinHttp(api, query, &stop).error, 0u);
+  EXPECT_EQ(proxy_lookups.load(), 1);
+
+  stop.Set();
+  EXPECT_EQ(LookUpProxyWithWinHttp(api, query, &stop).error,
+            static_cast<std::uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+  // A look-up thread would not be waited for: give one the time to ask.
+  ::Sleep(500);
+  EXPECT_EQ(proxy_lookups.load(), 1);
+}
+
+}  // namespace
+}  // namespace kelvora::net
