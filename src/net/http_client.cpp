@@ -276,10 +276,16 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     // Never more than one byte past the limit is asked for, and that byte
     // is not written: it only shows that the body is too long.
     const std::int64_t room = body_limit - count + 1;
-    const std::uint32_t asked = static_cast<std::uint32_t>(std::min<std::int64_t>(size.bytes(), room));
+    const auto started = read_clock_();
+    std::uint32_t wanted = size.bytes();
+    if (!size.ReadsAhead()) {
+      if (const auto error = request.QueryDataAvailable(wanted)) Throw(HttpError::Kind::Response, kReadFailed, error);
+      if (wanted == 0) break;
+      wanted = std::min(wanted, ReadSize::kMaximum);
+    }
+    const std::uint32_t asked = static_cast<std::uint32_t>(std::min<std::int64_t>(wanted, room));
     const std::uint8_t* data = nullptr;
     std::uint32_t read = 0;
-    const auto started = read_clock_();
     if (const auto error = request.ReadData(asked, data, read)) Throw(HttpError::Kind::Response, kReadFailed, error);
     if (read == 0) break;
     if (read > asked) read = asked;

@@ -5,6 +5,11 @@
 namespace kelvora::net {
 
 void ReadSize::Update(std::uint32_t read, std::chrono::microseconds elapsed) {
+  // Less than a record: a sender that trickles, or the body's end.
+  if (read < kMinimum) {
+    bytes_ = kMinimum;
+    return;
+  }
   const std::uint64_t grown = std::uint64_t{bytes_} * kMaxGrowth;
   std::uint64_t wanted = grown;
   if (elapsed.count() > 0)

@@ -71,6 +71,9 @@ class TransportRequest {
   virtual std::uint32_t QueryStatus(std::int32_t& status) = 0;
   // The raw response headers, lines separated by CR LF.
   virtual std::uint32_t QueryResponseHeaders(std::wstring& raw) = 0;
+  // Waits until body bytes are at hand (or the body has ended) and tells how
+  // many can be read without waiting; 0 at the body's end.
+  virtual std::uint32_t QueryDataAvailable(std::uint32_t& bytes) = 0;
   // Up to `size` body bytes, in a buffer of the request's own that `data`
   // points to until the request's next call; `read` 0 at the body's end. A
   // transport may return fewer than asked before the end.

@@ -24,7 +24,7 @@ WinHttpApi Load() {
       Take(m, "WinHttpSetOption", api.SetOption) && Take(m, "WinHttpAddRequestHeaders", api.AddRequestHeaders) &&
       Take(m, "WinHttpSendRequest", api.SendRequest) && Take(m, "WinHttpReceiveResponse", api.ReceiveResponse) &&
       Take(m, "WinHttpQueryHeaders", api.QueryHeaders) &&
-      Take(m, "WinHttpReadData", api.ReadData) &&
+      Take(m, "WinHttpQueryDataAvailable", api.QueryDataAvailable) && Take(m, "WinHttpReadData", api.ReadData) &&
       Take(m, "WinHttpGetIEProxyConfigForCurrentUser", api.GetIEProxyConfigForCurrentUser) &&
       Take(m, "WinHttpGetProxyForUrl", api.GetProxyForUrl);
   if (!complete) api.module = nullptr;  // the module stays loaded; nothing of it is used

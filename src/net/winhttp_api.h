@@ -26,6 +26,7 @@ struct WinHttpApi {
   decltype(&::WinHttpSendRequest) SendRequest = nullptr;
   decltype(&::WinHttpReceiveResponse) ReceiveResponse = nullptr;
   decltype(&::WinHttpQueryHeaders) QueryHeaders = nullptr;
+  decltype(&::WinHttpQueryDataAvailable) QueryDataAvailable = nullptr;
   decltype(&::WinHttpReadData) ReadData = nullptr;
   decltype(&::WinHttpGetIEProxyConfigForCurrentUser) GetIEProxyConfigForCurrentUser = nullptr;
   decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl = nullptr;

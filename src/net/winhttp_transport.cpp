@@ -137,9 +137,17 @@ class WinHttpRequest : public TransportRequest {
     return QueryRaw(WINHTTP_QUERY_RAW_HEADERS_CRLF, raw);
   }
 
+  std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
+    // In asynchronous mode the count comes with the completion.
+    if (const auto error = Call([this] { return api().QueryDataAvailable(request_.get(), nullptr); })) return error;
+    bytes = link_->bytes();
+    return 0;
+  }
+
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
     // In asynchronous mode a read ends when the buffer is full or the body
-    // is; the client chooses sizes that keep each read short. The bytes land
+    // is, and a read that fails keeps nothing of what it had; the client
+    // reads ahead like that only on a fast line (ReadSize). The bytes land
     // in the link's buffer, which WinHTTP may still write into after a stop.
     std::uint8_t* landing = nullptr;
     const auto error = Call([this, size, &landing] {

@@ -441,10 +441,11 @@ TEST(NetClient, ABodyLongerThanAskedForStopsOneBytePastTheLimit) {
   }
 }
 
-// Reads are sized by the rate the previous one saw: few and large on a fast
-// line, small on a slow one so that every notification comes soon, and a
-// line that collapses into a stall is read in small pieces until a close
-// ends the read that waits (the transport then reports the cancelled call).
+// On a slow line, or one not yet measured, the client asks what is at hand
+// and reads just that, so that a stall loses nothing that came before it;
+// once whole records come fast it reads ahead in sizes that follow the rate.
+// A line that collapses goes back to asking first, and the stall that
+// follows ends when a close cancels the call that waits.
 TEST(NetClient, ReadSizesFollowTheLineAndAStallEndsAtTheClose) {
   using std::chrono::microseconds;
   constexpr std::uint32_t kCancelled = 12017;
@@ -455,22 +456,32 @@ TEST(NetClient, ReadSizesFollowTheLineAndAStallEndsAtTheClose) {
     std::vector<microseconds> times;
     std::uint32_t read_error;
     std::vector<std::uint32_t> sizes;  // asked for, in order
+    int queries;                       // how often it asked what is at hand
   } cases[] = {
-      {"slow line: one record at a time",
+      {"slow line: what is at hand, one record at a time",
        {record, record, record},
        {microseconds(110000), microseconds(110000), microseconds(110000)},
        0,
-       {16384, 16384, 16384, 16384}},
-      {"fast line: four-fold growth",
+       {16384, 16384, 16384},
+       4},
+      {"fast line: reads ahead, four-fold growth",
        {record, std::string(65536, 'f'), std::string(262144, 'f')},
        {microseconds(100), microseconds(400), microseconds(1600)},
        0,
-       {16384, 65536, 262144, 1048576}},
+       {16384, 65536, 262144, 1048576},
+       1},
+      {"a trickle is never read ahead, and its stall loses nothing",
+       {std::string(1000, 't'), std::string(1000, 't')},
+       {microseconds(1), microseconds(1)},
+       kCancelled,
+       {1000, 1000},
+       3},
       {"collapse into a stall ended by a close",
        {record, std::string(65536, 'c'), record},
        {microseconds(100), microseconds(4'000'000), microseconds(110000)},
        kCancelled,
-       {16384, 65536, 16384, 16384}},
+       {16384, 65536, 16384},
+       3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -490,6 +501,8 @@ TEST(NetClient, ReadSizesFollowTheLineAndAStallEndsAtTheClose) {
       EXPECT_EQ(f.client.GetRange(kUrl, 0, -1, target).status, 200);
     }
     EXPECT_EQ(f.script->read_sizes, c.sizes);
+    EXPECT_EQ(f.script->queries, c.queries);
+    // Everything that arrived is written, also when a stall ends the read.
     EXPECT_EQ(target.data().size(), expected_bytes);
     // One notification before the first read and one after each read.
     EXPECT_EQ(f.notifications.size(), c.chunks.size() + 1);

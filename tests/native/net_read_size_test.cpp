@@ -47,13 +47,20 @@ TEST(ReadSize, ARateThatCollapsesFallsBackToTheSmallestSizeAtOnce) {
   // The last large read took seven seconds: the line fell to 150 KB/s.
   size.Update(ReadSize::kMaximum, microseconds(7'000'000));
   EXPECT_EQ(size.bytes(), ReadSize::kMinimum);
+  EXPECT_FALSE(size.ReadsAhead());
 }
 
-TEST(ReadSize, AShortReadCountsOnlyTheBytesItBrought) {
+TEST(ReadSize, LessThanARecordGoesBackToAskingFirst) {
   ReadSize size;
-  for (int i = 0; i < 4; ++i) size.Update(size.bytes(), microseconds(0));
-  // 1 KiB in 30 ms is a slow line, however much was asked for.
-  size.Update(1 * KiB, microseconds(30000));
+  EXPECT_FALSE(size.ReadsAhead());  // nothing measured yet
+  size.Update(ReadSize::kMinimum, microseconds(10));
+  EXPECT_TRUE(size.ReadsAhead());
+  for (int i = 0; i < 3; ++i) size.Update(size.bytes(), microseconds(0));
+  ASSERT_EQ(size.bytes(), ReadSize::kMaximum);
+  // 1 KiB, however fast: a sender that trickles, whose next bytes may be
+  // the last before a stall.
+  size.Update(1 * KiB, microseconds(1));
+  EXPECT_FALSE(size.ReadsAhead());
   EXPECT_EQ(size.bytes(), ReadSize::kMinimum);
 }
 

@@ -23,7 +23,7 @@ struct ScriptedResponse {
   std::uint32_t secure_failures = 0;  // recorded when sent, as the platform's notification would
   std::int32_t status = 200;
   std::wstring headers;               // "Name: value" lines joined by CR LF
-  std::vector<std::string> chunks;    // what each ReadData yields at the most
+  std::vector<std::string> chunks;    // what each QueryDataAvailable reports, and ReadData yields at the most
   // How long each chunk takes to arrive, charged to Script::now when its
   // first byte is read; none: no time passes.
   std::vector<std::chrono::microseconds> chunk_times;
@@ -51,6 +51,7 @@ struct Script {
   int declared_no_certificate = 0;
   int disabled_features = 0;
   int reads = 0;  // successful ReadData calls with bytes
+  int queries = 0;  // QueryDataAvailable calls
   std::vector<std::uint32_t> read_sizes;  // what each ReadData asked for
   std::chrono::steady_clock::time_point now;  // advanced by chunk_times
   std::uint32_t secure_failures = 0;
@@ -110,6 +111,7 @@ class ScriptedRequest : public TransportRequest {
     script_.responses.pop_front();
     next_chunk_ = 0;
     offset_ = 0;
+    charged_ = false;
     script_.secure_failures |= current_.secure_failures;
     return current_.send_error;
   }
@@ -134,15 +136,18 @@ class ScriptedRequest : public TransportRequest {
     return 0;
   }
 
+  std::uint32_t QueryDataAvailable(std::uint32_t& bytes) override {
+    ++script_.queries;
+    bytes = 0;
+    if (!NextChunk()) return current_.read_error;
+    bytes = static_cast<std::uint32_t>(current_.chunks[next_chunk_].size() - offset_);
+    return 0;
+  }
+
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
     script_.read_sizes.push_back(size);
     read = 0;
-    while (next_chunk_ < current_.chunks.size() && offset_ == current_.chunks[next_chunk_].size()) {
-      ++next_chunk_;
-      offset_ = 0;
-    }
-    if (next_chunk_ == current_.chunks.size()) return current_.read_error;
-    if (offset_ == 0 && next_chunk_ < current_.chunk_times.size()) script_.now += current_.chunk_times[next_chunk_];
+    if (!NextChunk()) return current_.read_error;
     const auto& chunk = current_.chunks[next_chunk_];
     read = static_cast<std::uint32_t>(std::min<std::size_t>(size, chunk.size() - offset_));
     data = reinterpret_cast<const std::uint8_t*>(chunk.data()) + offset_;
@@ -152,6 +157,20 @@ class ScriptedRequest : public TransportRequest {
   }
 
  private:
+  // Steps past used-up chunks; false when none is left. A chunk's time passes
+  // when it is first reached.
+  bool NextChunk() {
+    while (next_chunk_ < current_.chunks.size() && offset_ == current_.chunks[next_chunk_].size()) {
+      ++next_chunk_;
+      offset_ = 0;
+      charged_ = false;
+    }
+    if (next_chunk_ == current_.chunks.size()) return false;
+    if (!charged_ && next_chunk_ < current_.chunk_times.size()) script_.now += current_.chunk_times[next_chunk_];
+    charged_ = true;
+    return true;
+  }
+
   Script& script_;
   Url url_;
   std::wstring method_;
@@ -160,6 +179,7 @@ class ScriptedRequest : public TransportRequest {
   ScriptedResponse current_;
   std::size_t next_chunk_ = 0;
   std::size_t offset_ = 0;
+  bool charged_ = false;
 };
 
 class ScriptedTransport : public Transport {

@@ -23,7 +23,7 @@ namespace {
 // at once, without a server.
 const wchar_t kUnreachable[] = L"https://localhost:1/fileadmin/Kelvora_Install.exe";
 
-std::atomic<int> sends, receives, reads, proxy_lookups;
+std::atomic<int> sends, receives, queries, reads, proxy_lookups;
 
 BOOL WINAPI CountedSend(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID optional,
                         DWORD optional_length, DWORD total_length, DWORD_PTR context) {
@@ -33,6 +33,10 @@ BOOL WINAPI CountedSend(HINTERNET request, LPCWSTR headers, DWORD headers_length
 BOOL WINAPI CountedReceive(HINTERNET request, LPVOID reserved) {
   ++receives;
   return WinHttp()->ReceiveResponse(request, reserved);
+}
+BOOL WINAPI CountedQuery(HINTERNET request, LPDWORD available) {
+  ++queries;
+  return WinHttp()->QueryDataAvailable(request, available);
 }
 BOOL WINAPI CountedRead(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
   ++reads;
@@ -45,10 +49,11 @@ BOOL WINAPI CountedProxyLookup(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY
 }
 
 WinHttpApi CountingApi() {
-  sends = receives = reads = proxy_lookups = 0;
+  sends = receives = queries = reads = proxy_lookups = 0;
   WinHttpApi api = *WinHttp();
   api.SendRequest = CountedSend;
   api.ReceiveResponse = CountedReceive;
+  api.QueryDataAvailable = CountedQuery;
   api.ReadData = CountedRead;
   api.GetProxyForUrl = CountedProxyLookup;
   return api;
@@ -78,6 +83,10 @@ TEST(NetStop, NoWinHttpCallStartsOnceTheRunIsStopped) {
   } calls[] = {
       {"send", [](TransportRequest& r) { return r.Send(); }},
       {"receive response", [](TransportRequest& r) { return r.ReceiveResponse(); }},
+      {"query available", [](TransportRequest& r) {
+         std::uint32_t bytes = 0;
+         return r.QueryDataAvailable(bytes);
+       }},
       {"read", [](TransportRequest& r) {
          const std::uint8_t* data = nullptr;
          std::uint32_t read = 0;
@@ -95,6 +104,7 @@ TEST(NetStop, NoWinHttpCallStartsOnceTheRunIsStopped) {
   }
   EXPECT_EQ(sends.load(), 1);
   EXPECT_EQ(receives.load(), 0);
+  EXPECT_EQ(queries.load(), 0);
   EXPECT_EQ(reads.load(), 0);
 }
 
