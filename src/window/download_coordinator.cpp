@@ -21,6 +21,9 @@
 #include "window/file_pin_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
+#include "window/random_draw_win.h"
+#include "window/size_request.h"
+#include "window/stop_wait_win.h"
 #include "window/target_path.h"
 #include "window/temp_folder.h"
 #include "window/transfer_check.h"
@@ -77,8 +80,12 @@ void TFormKelvoraInstaller::SampleDownload() {
     state.LFileName = JoinTargetPath(folder);
     state.LWorkingName = WorkingFileName(state.LFileName);
 
-    state.LSize = net::SizeFromHead(client->Head(kDownloadUrl));
-    state.own_file_only = true;
+    const RetryRules retries{kResumeAttempts, SystemRandomDraw, nullptr};
+    const SizeAnswer size = AskSize(*client, kDownloadUrl, retries, StopAwareWait(StopSignal()));
+    // Once any answer came, only this run's own file may be launched.
+    state.own_file_only = size.answered;
+    if (!size.usable) throw std::runtime_error("the size request failed");
+    state.LSize = size.size;
     // No installer is that large (the body of a GET is capped there too):
     // nothing is set aside for it, and the run fails.
     if (!InstallerSizeAllowed(state.LSize)) throw std::runtime_error("announced size above the limit");

@@ -3,6 +3,8 @@
 #include "common/win32_error.h"
 #include "net/file_stream_win.h"
 #include "net/winhttp_transport.h"
+#include "window/random_draw_win.h"
+#include "window/stop_wait_win.h"
 #include "window/transfer_speed.h"
 
 namespace kelvora {
@@ -47,16 +49,13 @@ void TDownloadThread::Execute() {
 
   // The fragment's end as the ranged GET takes it: inclusive, -1 for open.
   const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
-  const WaitUnlessStopped wait = [this](std::chrono::milliseconds delay) {
-    return stop_ ? ::WaitForSingleObject(stop_, static_cast<DWORD>(delay.count())) == WAIT_TIMEOUT
-                 : (::Sleep(static_cast<DWORD>(delay.count())), true);
-  };
+  const RetryRules retries{resume_attempts_, SystemRandomDraw, nullptr};
   outcome_ = FetchFragment(
-      *client, {FURL, fragment, resume_attempts_}, stream,
+      *client, {FURL, fragment, retries}, stream,
       [this](const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort) {
         ReceiveDataHook(sender, content_length, read_count, abort);
       },
-      wait);
+      StopAwareWait(stop_));
 }
 
 void TDownloadThread::ReceiveDataHook(const void* Sender, std::int64_t AContentLength, std::int64_t AReadCount,

@@ -35,8 +35,8 @@ class TDownloadThread {
 
   // The run's stop signal (a manual-reset event that outlives the worker):
   // once set, the transfer and any wait between its requests end at once.
-  // Further requests for the missing rest after a dropped connection (see
-  // FetchFragment); none by default. Both set before Start.
+  // Further GETs after a dropped connection, a busy answer or a connection
+  // that failed (see FetchFragment); none by default. Both set before Start.
   void SetStopSignal(HANDLE stop) { stop_ = stop; }
   void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
   // Waits for the thread's end.

@@ -3,25 +3,15 @@
 // file, and, when the build allows it, picking up where a dropped connection
 // left off instead of starting again from zero.
 
-#include <chrono>
-#include <cstdint>
-#include <functional>
 #include <string>
 
 #include "net/http_client.h"
 #include "net/target_stream.h"
 #include "window/fragment_plan.h"
+#include "window/retry_rules.h"
 #include "window/transfer_check.h"
 
 namespace kelvora {
-
-// Waits `delay` unless the run is stopped meanwhile; false when it was (at
-// once when it already is).
-using WaitUnlessStopped = std::function<bool(std::chrono::milliseconds delay)>;
-
-// The pause before further request number `attempt` (from 1): 1 s, 2 s, 4 s,
-// ..., never more than 30 s.
-std::chrono::milliseconds ResumeDelay(int attempt);
 
 // The validator a resumed request sends in If-Range: the response's strong
 // ETag, else its Last-Modified; "" when it has neither (weak ETags never
@@ -31,8 +21,10 @@ std::wstring ResumeValidator(const net::HttpResponse& response);
 struct FetchRequest {
   std::wstring url;
   Fragment fragment;
-  // Further requests allowed after the first; 0 keeps to one GET.
-  int resume_attempts = 0;
+  // Further GETs allowed after the first (resumes, busy answers and failed
+  // connections share them), the draw of their pauses and the clock a
+  // Retry-After date is read against; no attempts keeps to one GET.
+  RetryRules retries;
 };
 
 // Fetches `request.fragment` into `file`, from the fragment's first byte on,
@@ -41,14 +33,19 @@ struct FetchRequest {
 // fragment: the first response's content length, and the bytes in place
 // from the fragment's start.
 //
-// With resume attempts, a GET whose 200 or 206 response carried a validator
-// and then ended by a transport failure or before the length it announced is
-// followed, after ResumeDelay, by a GET for the missing rest with If-Range.
+// With attempts, a GET whose 200 or 206 response carried a validator and
+// then ended by a transport failure or before the length it announced is
+// followed, after BackoffPause, by a GET for the missing rest with If-Range.
 // Its 206 must start at the first missing byte, end and total as the first
 // response did and carry the same validator; a 200 instead (the file
 // changed, or ranges are not served) reads nothing and starts the fragment
 // over from its first byte with the next attempt; any other answer ends the
 // fetch as it stands. The file never holds bytes of two versions.
+// With attempts too, a busy answer (IsBusyStatus; its body is never written)
+// is asked again after BusyPause, or ends the fetch at once when it asks for
+// longer than kLongestRetryAfter, and a GET that got no response for a
+// failure that another try may not meet (IsRetryableFailure) is asked again
+// after BackoffPause.
 //
 // Returns the outcome as if one response had brought what is in place; a
 // failure with no attempt left (or that allows none) is thrown, as is any

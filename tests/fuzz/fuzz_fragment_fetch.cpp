@@ -1,9 +1,10 @@
 // One worker's resuming fetch over a transport that answers as the fuzzer
 // says: every response is a 200 or 206 of one of two versions of the file
-// (labelled truthfully, or not at all), a redirect, or any status, and may
-// break off anywhere. Whatever happens: at most 1 + attempts requests for
-// the fragment, and a fragment accepted as complete is exactly one version,
-// never bytes of both.
+// (labelled truthfully, or not at all), a redirect, a busy answer with or
+// without a Retry-After, or any status, and may break off anywhere.
+// Whatever happens: at most 1 + attempts requests for the fragment, no pause
+// above a minute, and a fragment accepted as complete is exactly one
+// version, never bytes of both.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -48,7 +49,7 @@ ScriptedResponse Response(FuzzedDataProvider& input, const std::string versions[
     default: break;
   }
   std::string body;
-  switch (input.ConsumeIntegralInRange<int>(0, 4)) {
+  switch (input.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
     case 1: {
       r.status = 200;
@@ -67,10 +68,20 @@ ScriptedResponse Response(FuzzedDataProvider& input, const std::string versions[
       body = data.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
       break;
     }
-    default:
+    case 4:
       r.status = input.PickValueInArray<std::int32_t>({302, 404, 412, 416, 500});
       if (r.status == 302) headers += L"Location: /again\r\n";
       body = "status page";
+      break;
+    default:
+      r.status = input.PickValueInArray<std::int32_t>({408, 429, 502, 503, 504});
+      switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: headers += L"Retry-After: " + Number(input.ConsumeIntegralInRange<std::int64_t>(0, 120)) + L"\r\n"; break;
+        case 1: headers += L"Retry-After: Tue, 01 Dec 2026 10:00:30 GMT\r\nDate: Tue, 01 Dec 2026 10:00:00 GMT\r\n"; break;
+        case 2: headers += L"Retry-After: soon\r\n"; break;
+        default: break;
+      }
+      body = "busy page";
       break;
   }
   r.headers = headers;
@@ -112,7 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int waits = 0;
   TransferOutcome outcome;
   try {
-    outcome = FetchFragment(client, {kUrl, fragment, attempts}, file, nullptr, [&](std::chrono::milliseconds) {
+    const RetryRules retries{attempts, [&] { return input.ConsumeIntegral<std::uint32_t>(); },
+                             [] { return std::int64_t{1796119200}; }};
+    outcome = FetchFragment(client, {kUrl, fragment, retries}, file, nullptr, [&](std::chrono::milliseconds pause) {
+      FUZZ_REQUIRE(pause >= std::chrono::milliseconds(0) && pause <= kLongestRetryAfter);
       ++waits;
       return true;
     });
