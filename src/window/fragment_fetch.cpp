@@ -21,6 +21,19 @@ struct Version {
   std::int64_t total = -1;        // the resource's size, -1 when unknown
   std::int64_t last = -1;         // the last byte this body should reach, -1 when unknown
 
+  // The version of bytes an earlier run left: as if a 206 for the whole
+  // fragment had begun it.
+  Version(const ResumePoint& point, const Fragment& fragment) {
+    status = 206;
+    total = point.total;
+    last = fragment.end;
+    body_length = fragment.length;
+    content_length = fragment.length;
+    content_range = L"bytes " + std::to_wstring(fragment.start) + L"-" + std::to_wstring(fragment.end) + L"/" +
+                    std::to_wstring(point.total);
+    validator = point.validator;
+  }
+
   Version(const net::HttpResponse& response, const Fragment& fragment) {
     status = response.status;
     content_range = response.Header(L"Content-Range");
@@ -64,13 +77,30 @@ std::wstring ResumeValidator(const net::HttpResponse& response) {
 }
 
 TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& request, net::TargetStream& file,
-                              const net::HttpClient::ReceiveDataHandler& progress, const WaitUnlessStopped& wait) {
+                              const net::HttpClient::ReceiveDataHandler& progress, const WaitUnlessStopped& wait,
+                              FetchProgress* progress_made) {
   const Fragment& fragment = request.fragment;
   const RetryRules& retries = request.retries;
   const bool retrying = retries.attempts > 0;
   std::optional<Version> version;  // empty until a 2xx response began the body
   std::int64_t in_place = 0;       // bytes of the current version from the fragment's start
   int attempts_used = 0;
+  if (request.continue_from && fragment.length >= 0 && request.continue_from->in_place < fragment.length) {
+    version.emplace(*request.continue_from, fragment);
+    in_place = request.continue_from->in_place;
+  }
+  // Tells the caller where the fragment stands, on every way out.
+  struct Report {
+    FetchProgress* out;
+    const std::optional<Version>& version;
+    const std::int64_t& in_place;
+    const int& attempts_used;
+    ~Report() {
+      if (!out) return;
+      out->reached = version ? ResumePoint{version->validator, in_place, version->total} : ResumePoint{};
+      out->further_requests = attempts_used;
+    }
+  } report{progress_made, version, in_place, attempts_used};
   // What an earlier request left beyond the bytes in place (the error page
   // of a request that broke off) goes before the next one.
   const std::int64_t prepared_size = file.Size();
@@ -132,6 +162,11 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
 
     TransferOutcome outcome;
     if (aborted) {
+      // What this body brought of the version counts as in place.
+      if (began && !refused) {
+        if (!resuming) version.emplace(*began, fragment);
+        in_place = base + received;
+      }
       outcome.aborted = true;
       outcome.bytes_written = base + received;
       return outcome;

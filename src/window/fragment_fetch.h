@@ -3,6 +3,7 @@
 // file, and, when the build allows it, picking up where a dropped connection
 // left off instead of starting again from zero.
 
+#include <optional>
 #include <string>
 
 #include "net/http_client.h"
@@ -18,6 +19,16 @@ namespace kelvora {
 // prove that two bodies are byte for byte the same).
 std::wstring ResumeValidator(const net::HttpResponse& response);
 
+// Where a fragment's transfer stands: the bytes in place from the
+// fragment's first byte, all of the version `validator` names (its
+// ResumeValidator, "" when it has none) of a resource of `total` bytes (-1
+// when unknown).
+struct ResumePoint {
+  std::wstring validator;
+  std::int64_t in_place = 0;
+  std::int64_t total = -1;
+};
+
 struct FetchRequest {
   std::wstring url;
   Fragment fragment;
@@ -25,6 +36,17 @@ struct FetchRequest {
   // connections share them), the draw of their pauses and the clock a
   // Retry-After date is read against; no attempts keeps to one GET.
   RetryRules retries;
+  // Bytes an earlier run left in place: the first GET then asks for the
+  // rest with If-Range, as a resume does. Only for a fragment of known
+  // length whose total it names.
+  std::optional<ResumePoint> continue_from = std::nullopt;
+};
+
+// What a fetch got to, however it ended (a throw included): the bytes of one
+// version in place, and the further GETs it made.
+struct FetchProgress {
+  ResumePoint reached;
+  int further_requests = 0;
 };
 
 // Fetches `request.fragment` into `file`, from the fragment's first byte on,
@@ -51,7 +73,10 @@ struct FetchRequest {
 // failure with no attempt left (or that allows none) is thrown, as is any
 // file error. A progress handler's abort or a stop during a wait ends it
 // at once with an aborted outcome.
+// When `progress_made` is given, it says at the end, however the fetch ended,
+// where the fragment stands (FetchProgress).
 TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& request, net::TargetStream& file,
-                              const net::HttpClient::ReceiveDataHandler& progress, const WaitUnlessStopped& wait);
+                              const net::HttpClient::ReceiveDataHandler& progress, const WaitUnlessStopped& wait,
+                              FetchProgress* progress_made = nullptr);
 
 }  // namespace kelvora

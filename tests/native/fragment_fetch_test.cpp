@@ -312,5 +312,86 @@ TEST(FragmentFetch, AResumeGoesThroughTheOriginalAddressAgainWithTheCookiesItGot
   EXPECT_EQ(HeaderOf(script->sent[3], L"If-Range"), kTag);
 }
 
+// Bytes an earlier run left: ABCDE of version "v1", ten bytes in all.
+const ResumePoint kKept{L"\"v1\"", 5, 10};
+
+TEST(FragmentFetch, KeptBytesAreContinuedFromTheFirstMissingByteWithIfRange) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(Rest(5));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>{'A', 'B', 'C', 'D', 'E', 0, 0, 0, 0, 0});
+  std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+  FetchProgress made;
+  const TransferOutcome outcome = FetchFragment(
+      client, {L"https://vendor.example/f.exe", {0, 9, 10}, {3}, kKept}, file,
+      [&](const void*, std::int64_t length, std::int64_t count, bool&) { seen.emplace_back(length, count); },
+      [](std::chrono::milliseconds) { return true; }, &made);
+  EXPECT_TRUE(FragmentComplete({0, 9, 10}, 10, outcome));
+  ASSERT_EQ(script->sent.size(), 1u);
+  EXPECT_EQ(HeaderOf(script->sent[0], L"Range"), L"bytes=5-9");
+  EXPECT_EQ(HeaderOf(script->sent[0], L"If-Range"), kTag);
+  EXPECT_EQ(std::string(file.data().begin(), file.data().end()), kV1);
+  // The bar starts at the kept bytes.
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {{10, 5}, {10, 10}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(made.reached.in_place, 10);
+  EXPECT_EQ(made.further_requests, 0);
+}
+
+TEST(FragmentFetch, KeptBytesOfAnOldVersionStartOverFromZeroAtA200) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(Reply(200, L"Content-Length: 10" + kETag2, kV2));
+  script->responses.push_back(Reply(206, Range(0, 9) + kETag2, kV2));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>{'A', 'B', 'C', 'D', 'E', 0, 0, 0, 0, 0});
+  FetchProgress made;
+  const TransferOutcome outcome =
+      FetchFragment(client, {L"https://vendor.example/f.exe", {0, 9, 10}, {3}, kKept}, file, nullptr,
+                    [](std::chrono::milliseconds) { return true; }, &made);
+  EXPECT_TRUE(FragmentComplete({0, 9, 10}, 10, outcome));
+  ASSERT_EQ(script->sent.size(), 2u);
+  EXPECT_EQ(HeaderOf(script->sent[1], L"Range"), kWhole);
+  EXPECT_EQ(HeaderOf(script->sent[1], L"If-Range"), L"");
+  EXPECT_EQ(std::string(file.data().begin(), file.data().end()), kV2);
+  EXPECT_EQ(made.further_requests, 1);
+  EXPECT_EQ(made.reached.validator, L"\"v2\"");
+}
+
+TEST(FragmentFetch, TellsWhereItStandsWhenStoppedOrFailed) {
+  struct Row {
+    const char* name;
+    std::vector<ScriptedResponse> responses;
+    int attempts;
+    bool stop_at_second_chunk;
+    ResumePoint reached;
+  };
+  const Row rows[] = {
+      {"a drop after 4 bytes, no attempts", {FirstBrokenAt(4)}, 0, false, {kTag, 4, 10}},
+      {"a close in mid-body", {[] { auto r = Rest(0); r.chunks = {"ABC", "DEFGHIJ"}; return r; }()}, 3, true,
+       {kTag, 3, 10}},
+      {"no validator", {Reply(206, Range(0, 9), "ABC", kReset)}, 3, false, {L"", 3, 10}},
+      {"nothing began", {Reply(404, L"Content-Length: 3", "bad")}, 3, false, {L"", 0, -1}},
+  };
+  for (const auto& row : rows) {
+    auto script = std::make_shared<Script>();
+    for (const auto& response : row.responses) script->responses.push_back(response);
+    net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+    MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+    FetchProgress made;
+    try {
+      FetchFragment(
+          client, {L"https://vendor.example/f.exe", {0, 9, 10}, {row.attempts}}, file,
+          [&](const void*, std::int64_t, std::int64_t count, bool& abort) {
+            abort = row.stop_at_second_chunk && count > 0;
+          },
+          [](std::chrono::milliseconds) { return true; }, &made);
+    } catch (const net::HttpError&) {
+    }
+    EXPECT_EQ(made.reached.validator, row.reached.validator) << row.name;
+    EXPECT_EQ(made.reached.in_place, row.reached.in_place) << row.name;
+    EXPECT_EQ(made.reached.total, row.reached.total) << row.name;
+  }
+}
+
 }  // namespace
 }  // namespace kelvora
