@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "window/address_run.h"
 #include "window/download_thread_win.h"
 #include "window/file_pin_win.h"
+#include "window/kept_file_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
 #include "window/random_draw_win.h"
@@ -49,7 +51,46 @@ struct DownloadRunState {
   bool own_file_only = false;  // set once the size is known: only this run's own file may be launched
   unique_file held_file;     // the file to launch, held from its check until the shell has it
   bool accepted = false;     // the held file passed the publisher check
+  // Builds that resume and check a publisher keep a cut-off download for the
+  // next run; the kept bytes are held while the run has them.
+  bool keeping = false;
+  std::optional<HeldKept> kept;
 };
+
+// After an address ended without a complete file: its bytes in place are
+// kept for the next run when the build keeps them, they may be kept, and
+// they are more than what is kept already; otherwise they go.
+void KeepOrDiscard(DownloadRunState& state, const std::wstring& url, const FetchProgress& progress) {
+  const KeptDownload record{url, state.LSize, progress.reached.validator, progress.reached.in_place};
+  const bool worth_keeping = state.keeping && state.plan.size() == 1 && progress.reached.total == state.LSize &&
+                             MayKeep(record) && (!state.kept || record.length > state.kept->record.length);
+  if (!worth_keeping) {
+    DiscardFile(std::move(state.working_file));
+    return;
+  }
+  if (state.kept) RemoveKept(state.LFileName, std::move(state.kept->file));
+  state.kept = KeepBytes(std::move(state.working_file), state.LFileName, record);
+}
+
+// The kept bytes to continue at `url`, whose size request gave `size`, taken
+// out of `state.kept` as the working file; kept bytes of `url` that cannot be
+// continued there (another size) go.
+std::optional<ResumePoint> TakeKeptFor(DownloadRunState& state, const std::wstring& url, std::int64_t size) {
+  if (!state.kept || state.kept->record.url != url || size < 0) return std::nullopt;
+  const KeptDownload record = state.kept->record;
+  LARGE_INTEGER end{};
+  end.QuadPart = size;
+  if (!MayContinue(record, url, size) || !::SetFilePointerEx(state.kept->file.get(), end, nullptr, FILE_BEGIN) ||
+      !::SetEndOfFile(state.kept->file.get())) {
+    RemoveKept(state.LFileName, std::move(state.kept->file));
+    state.kept.reset();
+    return std::nullopt;
+  }
+  state.working_file = std::move(state.kept->file);
+  state.kept.reset();
+  RemoveKeptRecord(state.LFileName);
+  return ResumePoint{record.validator, record.length, record.total};
+}
 
 // Until every worker has ended, or the run is stopped: then the workers end
 // by themselves at once, and their release waits for that.
@@ -66,9 +107,9 @@ void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers
   }
 }
 
-// The whole file from `url` into a new working file, put in place when
-// complete and kept (held) when it passes the publisher check. Throws what
-// setting the file up throws.
+// The whole file from `url` into a new working file (or on from bytes an
+// earlier run kept), put in place when complete and kept (held) when it
+// passes the publisher check. Throws what setting the file up throws.
 FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const std::wstring& url, std::int64_t size,
                    bool first_address) {
   // No installer is that large (the body of a GET is capped there too):
@@ -78,47 +119,68 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
   // Only a complete download may lie at the target path from now on.
   RemoveEarlierFile(state.LFileName);
   state.LSize = size;
-  state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
-
   state.plan = PlanFragments(state.LSize, ThreadCount);
-  std::vector<std::unique_ptr<TDownloadThread>> workers;
-  for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !form.FClosingForm; ++state.I) {
-    const Fragment& fragment = state.plan[state.I];
-    workers.push_back(std::make_unique<TDownloadThread>(url, DuplicateFileHandle(state.working_file.get()), state.I,
-                                                        fragment.start, fragment.end));
-    workers.back()->SetStopSignal(form.StopSignal());
-    workers.back()->SetResumeAttempts(kResumeAttempts);
-    workers.back()->SetOnThreadData([&form](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
-                                            std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
-      form.ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
-    });
-    // The bar starts again from 0 at every address; the label goes on.
-    form.RunOnUiThread([&form, &state, first_address] {
-      form.ProgressBarArray[state.I]->SetUpSlot(SlotMaximum(state.plan[state.I]));
-      if (first_address) form.LabelProgressArray[state.I]->SetCaption(SetupSpeedText());
-    });
-  }
+  std::optional<ResumePoint> continue_from;
+  if (state.plan.size() == 1) continue_from = TakeKeptFor(state, url, size);
+  int attempts = kResumeAttempts;
 
-  for (auto& worker : workers) worker->Start();
-  WaitForWorkers(workers, form.StopSignal());
+  // Twice at most: once more from byte 0 when a file continued from kept
+  // bytes fails the publisher check (the kept bytes may have been changed).
+  for (;;) {
+    if (!state.working_file) state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
+    std::vector<std::unique_ptr<TDownloadThread>> workers;
+    for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !form.FClosingForm; ++state.I) {
+      const Fragment& fragment = state.plan[state.I];
+      workers.push_back(std::make_unique<TDownloadThread>(url, DuplicateFileHandle(state.working_file.get()),
+                                                          state.I, fragment.start, fragment.end));
+      workers.back()->SetStopSignal(form.StopSignal());
+      workers.back()->SetResumeAttempts(attempts);
+      if (state.I == 0) workers.back()->SetContinuation(continue_from);
+      workers.back()->SetOnThreadData([&form](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
+                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
+        form.ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
+      });
+      // The bar starts again from 0 at every address; the label goes on.
+      form.RunOnUiThread([&form, &state, first_address] {
+        form.ProgressBarArray[state.I]->SetUpSlot(SlotMaximum(state.plan[state.I]));
+        if (first_address) form.LabelProgressArray[state.I]->SetCaption(SetupSpeedText());
+      });
+    }
 
-  std::vector<TransferOutcome> outcomes;
-  for (auto& worker : workers) {
-    worker->WaitForEnd();
-    outcomes.push_back(worker->Outcome());
-    worker.reset();
+    for (auto& worker : workers) worker->Start();
+    WaitForWorkers(workers, form.StopSignal());
+
+    std::vector<TransferOutcome> outcomes;
+    FetchProgress progress;
+    for (auto& worker : workers) {
+      worker->WaitForEnd();
+      outcomes.push_back(worker->Outcome());
+      if (outcomes.size() == 1) progress = worker->Progress();
+      worker.reset();
+    }
+    if (!DownloadComplete(state.plan, state.LSize, outcomes)) {
+      KeepOrDiscard(state, url, progress);
+      return form.FClosingForm ? FetchEnd::Stopped : FetchEnd::Failed;
+    }
+    state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
+    // Checked here rather than in the completion step: hashing the whole file
+    // must not stall the window. A rejected file is gone, and the next address
+    // may have a good one.
+    state.accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+    if (state.accepted) {
+      // A complete download: nothing kept is needed any more.
+      if (state.keeping) RemoveKept(state.LFileName, state.kept ? std::move(state.kept->file) : unique_file());
+      state.kept.reset();
+      return FetchEnd::Accepted;
+    }
+    state.held_file.reset();
+    // From byte 0 once more, at the cost of a GET, when the refused file went
+    // on from kept bytes.
+    const int left = attempts - progress.further_requests;
+    if (!continue_from || left < 1 || form.FClosingForm) return FetchEnd::Failed;
+    continue_from.reset();
+    attempts = left - 1;
   }
-  if (!DownloadComplete(state.plan, state.LSize, outcomes)) {
-    DiscardFile(std::move(state.working_file));
-    return form.FClosingForm ? FetchEnd::Stopped : FetchEnd::Failed;
-  }
-  state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
-  // Checked here rather than in the completion step: hashing the whole file
-  // must not stall the window. A rejected file is gone, and the next address
-  // may have a good one.
-  state.accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
-  if (!state.accepted) state.held_file.reset();
-  return state.accepted ? FetchEnd::Accepted : FetchEnd::Failed;
 }
 
 }  // namespace
@@ -138,6 +200,8 @@ void TFormKelvoraInstaller::SampleDownload() {
     if (!IsFullyQualifiedFolder(folder)) throw std::runtime_error("no usable temporary folder");
     state.LFileName = JoinTargetPath(folder);
     state.LWorkingName = WorkingFileName(state.LFileName);
+    state.keeping = kResumeAttempts > 0 && kInstallerPublisher[0] != L'\0';
+    if (state.keeping) state.kept = TakeUpKept(state.LFileName);
 
     const RetryRules retries{kResumeAttempts, SystemRandomDraw, nullptr};
     const WaitUnlessStopped wait = StopAwareWait(StopSignal());

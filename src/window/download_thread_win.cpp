@@ -51,18 +51,22 @@ void TDownloadThread::Execute() {
   const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
   const RetryRules retries{resume_attempts_, SystemRandomDraw, nullptr};
   outcome_ = FetchFragment(
-      *client, {FURL, fragment, retries}, stream,
+      *client, {FURL, fragment, retries, continue_from_}, stream,
       [this](const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort) {
         ReceiveDataHook(sender, content_length, read_count, abort);
       },
-      StopAwareWait(stop_));
+      StopAwareWait(stop_), &progress_);
 }
 
 void TDownloadThread::ReceiveDataHook(const void* Sender, std::int64_t AContentLength, std::int64_t AReadCount,
                                       bool& Abort) {
   if (FOnThreadData) {
-    // The whole run's rate: the bytes in place over the time since the start.
-    const std::int32_t ASpeed = AverageSpeed(AReadCount, ::GetTickCount(), FTimeStart);
+    // The whole run's rate: the bytes this run brought over the time since
+    // the start. The count goes on from bytes already in place (kept by an
+    // earlier run, or before a drop), and back to 0 at a start-over.
+    if (last_count_ >= 0 && AReadCount > last_count_) run_bytes_ += AReadCount - last_count_;
+    last_count_ = AReadCount;
+    const std::int32_t ASpeed = AverageSpeed(run_bytes_, ::GetTickCount(), FTimeStart);
     FOnThreadData(Sender, FThreadNo, ASpeed, AContentLength, AReadCount, Abort);
   }
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/win32_handles.h"
@@ -39,6 +40,9 @@ class TDownloadThread {
   // that failed (see FetchFragment); none by default. Both set before Start.
   void SetStopSignal(HANDLE stop) { stop_ = stop; }
   void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
+  // Bytes an earlier run left in place at the fragment's start, to continue
+  // (FetchRequest::continue_from); set before Start.
+  void SetContinuation(std::optional<ResumePoint> point) { continue_from_ = std::move(point); }
   // Waits for the thread's end.
   ~TDownloadThread();
   TDownloadThread(const TDownloadThread&) = delete;
@@ -57,6 +61,8 @@ class TDownloadThread {
 
   // How the transfer ended; read after the thread has ended.
   const TransferOutcome& Outcome() const { return outcome_; }
+  // Where the fragment stands however the transfer ended; read after the thread has ended.
+  const FetchProgress& Progress() const { return progress_; }
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
@@ -71,8 +77,14 @@ class TDownloadThread {
   std::int32_t FThreadNo;
   std::uint32_t FTimeStart = 0;
   int resume_attempts_ = 0;
+  std::optional<ResumePoint> continue_from_;
   HANDLE stop_ = nullptr;
   TransferOutcome outcome_;
+  FetchProgress progress_;
+  // The bytes this run brought, for the speed: bytes kept from an earlier
+  // run, or written again after a start-over, do not count twice.
+  std::int64_t last_count_ = -1;
+  std::int64_t run_bytes_ = 0;
   unique_handle thread_;
   std::atomic<bool> finished_{false};
 };

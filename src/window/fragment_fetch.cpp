@@ -154,9 +154,8 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
     try {
       response = client.GetRange(request.url, from, fragment.end, file, headers);
     } catch (const net::HttpError& error) {
-      if (!IsRetryableFailure(error)) throw;
       failure = std::current_exception();
-      retryable_failure = true;
+      retryable_failure = IsRetryableFailure(error);
     }
     const bool attempt_left = attempts_used < retries.attempts;
 
@@ -172,7 +171,16 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
       return outcome;
     }
 
-    if (failure && !began && !resuming && retrying && retryable_failure && attempt_left) {
+    if (failure && !retryable_failure) {
+      // No other try: what this body brought of the version stays in place
+      // (a close in mid-body ends here), the rest is the failure's.
+      if (began && !refused) {
+        if (!resuming) version.emplace(*began, fragment);
+        in_place = base + received;
+      }
+      std::rethrow_exception(failure);
+    }
+    if (failure && !began && !resuming && retrying && attempt_left) {
       // No response at all: the same request once more.
       if (!pause_then_ask_again(BackoffPause(attempts_used + 1, retries.draw))) return stopped();
       continue;

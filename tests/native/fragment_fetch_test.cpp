@@ -370,6 +370,7 @@ TEST(FragmentFetch, TellsWhereItStandsWhenStoppedOrFailed) {
       {"a close in mid-body", {[] { auto r = Rest(0); r.chunks = {"ABC", "DEFGHIJ"}; return r; }()}, 3, true,
        {kTag, 3, 10}},
       {"no validator", {Reply(206, Range(0, 9), "ABC", kReset)}, 3, false, {L"", 3, 10}},
+      {"a stop that cancels a read", {Reply(206, Range(0, 9) + kETag, "ABCD", 12017)}, 3, false, {kTag, 4, 10}},
       {"nothing began", {Reply(404, L"Content-Length: 3", "bad")}, 3, false, {L"", 0, -1}},
   };
   for (const auto& row : rows) {
