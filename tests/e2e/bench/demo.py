@@ -93,8 +93,11 @@ def main() -> int:
         else:
             say("this build checks no publisher (KELVORA_INSTALLER_PUBLISHER is empty): the stand-in is served unsigned")
         attempts = paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS", build) or "0"
-        say(f"this build resumes a dropped download up to {attempts} times (KELVORA_RESUME_ATTEMPTS)"
+        say(f"this build resumes a dropped download and asks a busy server again up to {attempts} times "
+            "(KELVORA_RESUME_ATTEMPTS)"
             if attempts != "0" else "this build does not resume a dropped download (KELVORA_RESUME_ATTEMPTS is 0)")
+        if attempts != "0" and publisher:
+            say("with attempts and a publisher, it keeps a cut-off download in the temporary folder for the next run")
         fallbacks = [a for a in (paths.cmake_cache_value("KELVORA_FALLBACK_URLS", build) or "").split(";") if a]
         fallback = urlsplit(fallbacks[0]) if fallbacks else None
         if fallback and (fallback.scheme != "https" or fallback.hostname != "localhost" or not fallback.port):
