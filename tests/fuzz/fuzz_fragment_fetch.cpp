@@ -2,6 +2,7 @@
 // says: every response is a 200 or 206 of one of two versions of the file
 // (labelled truthfully, or not at all), a redirect, a busy answer with or
 // without a Retry-After, or any status, and may break off anywhere.
+// It may start from bytes of the first version that an earlier run kept.
 // Whatever happens: at most 1 + attempts requests for the fragment, no pause
 // above a minute, and a fragment accepted as complete is exactly one
 // version, never bytes of both.
@@ -9,7 +10,9 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,6 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string versions[2] = {first, second};
   const std::int64_t file_size = input.ConsumeBool() ? static_cast<std::int64_t>(first.size()) : -1;
   const int attempts = input.ConsumeIntegralInRange<int>(0, 5);
+  // Sometimes bytes of the first version kept by an earlier run, to go on from.
+  const std::int64_t kept = file_size > 1 && input.ConsumeBool()
+                                ? input.ConsumeIntegralInRange<std::int64_t>(1, file_size - 1) : 0;
 
   auto script = std::make_shared<Script>();
   for (std::size_t i = 0; i < kMaxResponses && input.remaining_bytes() > 0; ++i)
@@ -119,13 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return CookieStore::Seconds{1700000000}; });
   const Fragment fragment = PlanFragments(file_size, 1).front();
-  MemoryStream file(std::vector<std::uint8_t>(static_cast<std::size_t>(file_size < 0 ? 0 : file_size), 0));
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(file_size < 0 ? 0 : file_size), 0);
+  std::copy(first.begin(), first.begin() + kept, start.begin());
+  MemoryStream file(std::move(start));
+  std::optional<ResumePoint> continue_from;
+  if (kept > 0) continue_from = ResumePoint{L"\"v0\"", kept, file_size};
   int waits = 0;
   TransferOutcome outcome;
   try {
     const RetryRules retries{attempts, [&] { return input.ConsumeIntegral<std::uint32_t>(); },
                              [] { return std::int64_t{1796119200}; }};
-    outcome = FetchFragment(client, {kUrl, fragment, retries}, file, nullptr, [&](std::chrono::milliseconds pause) {
+    outcome = FetchFragment(client, {kUrl, fragment, retries, continue_from}, file, nullptr, [&](std::chrono::milliseconds pause) {
       FUZZ_REQUIRE(pause >= std::chrono::milliseconds(0) && pause <= kLongestRetryAfter);
       ++waits;
       return true;
