@@ -22,9 +22,9 @@
 #include "ui/dialogs_win.h"
 #include "window/FDownloadDemo.h"
 #include "window/address_run.h"
+#include "window/download_keeper_win.h"
 #include "window/download_thread_win.h"
 #include "window/file_pin_win.h"
-#include "window/kept_file_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
 #include "window/random_draw_win.h"
@@ -52,45 +52,9 @@ struct DownloadRunState {
   unique_file held_file;     // the file to launch, held from its check until the shell has it
   bool accepted = false;     // the held file passed the publisher check
   // Builds that resume and check a publisher keep a cut-off download for the
-  // next run; the kept bytes are held while the run has them.
-  bool keeping = false;
-  std::optional<HeldKept> kept;
+  // next run; others have no keeper.
+  std::unique_ptr<DownloadKeeper> keeper;
 };
-
-// After an address ended without a complete file: its bytes in place are
-// kept for the next run when the build keeps them, they may be kept, and
-// they are more than what is kept already; otherwise they go.
-void KeepOrDiscard(DownloadRunState& state, const std::wstring& url, const FetchProgress& progress) {
-  const KeptDownload record{url, state.LSize, progress.reached.validator, progress.reached.in_place};
-  const bool worth_keeping = state.keeping && state.plan.size() == 1 && progress.reached.total == state.LSize &&
-                             MayKeep(record) && (!state.kept || record.length > state.kept->record.length);
-  if (!worth_keeping) {
-    DiscardFile(std::move(state.working_file));
-    return;
-  }
-  if (state.kept) RemoveKept(state.LFileName, std::move(state.kept->file));
-  state.kept = KeepBytes(std::move(state.working_file), state.LFileName, record);
-}
-
-// The kept bytes to continue at `url`, whose size request gave `size`, taken
-// out of `state.kept` as the working file; kept bytes of `url` that cannot be
-// continued there (another size) go.
-std::optional<ResumePoint> TakeKeptFor(DownloadRunState& state, const std::wstring& url, std::int64_t size) {
-  if (!state.kept || state.kept->record.url != url || size < 0) return std::nullopt;
-  const KeptDownload record = state.kept->record;
-  LARGE_INTEGER end{};
-  end.QuadPart = size;
-  if (!MayContinue(record, url, size) || !::SetFilePointerEx(state.kept->file.get(), end, nullptr, FILE_BEGIN) ||
-      !::SetEndOfFile(state.kept->file.get())) {
-    RemoveKept(state.LFileName, std::move(state.kept->file));
-    state.kept.reset();
-    return std::nullopt;
-  }
-  state.working_file = std::move(state.kept->file);
-  state.kept.reset();
-  RemoveKeptRecord(state.LFileName);
-  return ResumePoint{record.validator, record.length, record.total};
-}
 
 // Until every worker has ended, or the run is stopped: then the workers end
 // by themselves at once, and their release waits for that.
@@ -121,7 +85,9 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
   state.LSize = size;
   state.plan = PlanFragments(state.LSize, ThreadCount);
   std::optional<ResumePoint> continue_from;
-  if (state.plan.size() == 1) continue_from = TakeKeptFor(state, url, size);
+  // Kept bytes are the first bytes of the file: only a plan of one fragment goes on from them.
+  const bool single_fragment = state.plan.size() == 1;
+  if (state.keeper && single_fragment) continue_from = state.keeper->TakeFor(url, size, state.working_file);
   int attempts = kResumeAttempts;
 
   // Twice at most: once more from byte 0 when a file continued from kept
@@ -159,7 +125,10 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
       worker.reset();
     }
     if (!DownloadComplete(state.plan, state.LSize, outcomes)) {
-      KeepOrDiscard(state, url, progress);
+      if (state.keeper && single_fragment)
+        state.keeper->KeepOrDiscard(std::move(state.working_file), url, size, progress);
+      else
+        DiscardFile(std::move(state.working_file));
       return form.FClosingForm ? FetchEnd::Stopped : FetchEnd::Failed;
     }
     state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
@@ -169,8 +138,7 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
     state.accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
     if (state.accepted) {
       // A complete download: nothing kept is needed any more.
-      if (state.keeping) RemoveKept(state.LFileName, state.kept ? std::move(state.kept->file) : unique_file());
-      state.kept.reset();
+      if (state.keeper) state.keeper->Forget();
       return FetchEnd::Accepted;
     }
     state.held_file.reset();
@@ -200,8 +168,8 @@ void TFormKelvoraInstaller::SampleDownload() {
     if (!IsFullyQualifiedFolder(folder)) throw std::runtime_error("no usable temporary folder");
     state.LFileName = JoinTargetPath(folder);
     state.LWorkingName = WorkingFileName(state.LFileName);
-    state.keeping = kResumeAttempts > 0 && kInstallerPublisher[0] != L'\0';
-    if (state.keeping) state.kept = TakeUpKept(state.LFileName);
+    state.keeper = MakeDownloadKeeper();
+    if (state.keeper) state.keeper->TakeUp(state.LFileName);
 
     const RetryRules retries{kResumeAttempts, SystemRandomDraw, nullptr};
     const WaitUnlessStopped wait = StopAwareWait(StopSignal());
