@@ -6,6 +6,7 @@
 #   KELVORA_DOWNLOAD_URL           required, https://...
 #   KELVORA_INSTALLER_PUBLISHER    optional, publisher whose signature the download must carry
 #   KELVORA_RESUME_ATTEMPTS        optional, 0 to 20
+#   KELVORA_FALLBACK_URLS          optional, https addresses tried in order after it (";" between)
 #   KELVORA_SIGN_CERT + KELVORA_SIGN_KEY            PEM chain and PEM key, or
 #   KELVORA_SIGN_PKCS12 + KELVORA_SIGN_PASSWORD_FILE
 #   KELVORA_SIGN_CA                PEM chain the signature must verify against (with either)
@@ -37,12 +38,25 @@ rm -rf -- dist
 url=${KELVORA_DOWNLOAD_URL:-}
 publisher=${KELVORA_INSTALLER_PUBLISHER:-}
 resume=${KELVORA_RESUME_ATTEMPTS:-0}
+# Every address becomes a string literal in the program (the same rule as
+# cmake/DownloadAddress.cmake).
+check_address() {
+  local setting=$1 address=$2
+  [[ "$address" =~ ^https://[^/?#@]+/.+$ ]] || fail "$setting must be an https:// address with a host and a path, not '$address'"
+  case "$address" in
+    *[[:space:][:cntrl:]\"\'\\\;]*) fail "$setting must not contain blanks, control characters, quotes, backslashes or semicolons" ;;
+  esac
+}
 [ -n "$url" ] || fail "KELVORA_DOWNLOAD_URL is required: the https address of Kelvora_Install.exe"
-[[ "$url" =~ ^https://[^/?#@]+/ ]] || fail "KELVORA_DOWNLOAD_URL must be an https:// address with a host and a path"
-# The address becomes a string literal.
-case "$url" in
-  *[[:space:][:cntrl:]\"\\\;]*) fail "KELVORA_DOWNLOAD_URL must not contain blanks, control characters, quotes, backslashes or semicolons" ;;
-esac
+check_address KELVORA_DOWNLOAD_URL "$url"
+# A list as CMake writes one: ";" between the addresses.
+fallback_list=""
+IFS=';' read -r -a fallbacks <<<"${KELVORA_FALLBACK_URLS:-}" || true
+for address in ${fallbacks[@]+"${fallbacks[@]}"}; do
+  [ -n "$address" ] || continue
+  check_address KELVORA_FALLBACK_URLS "$address"
+  fallback_list+="${fallback_list:+;}$address"
+done
 case "$publisher" in *[[:cntrl:]]*) fail "KELVORA_INSTALLER_PUBLISHER must not contain control characters" ;; esac
 [[ "$resume" =~ ^([0-9]|1[0-9]|20)$ ]] || fail "KELVORA_RESUME_ATTEMPTS must be a whole number from 0 to 20"
 
@@ -104,7 +118,7 @@ echo "release: building in a fresh folder"
 if ! cmake -S "$root" -B "$build" -G "Unix Makefiles" --toolchain "$root/cmake/mingw-w64-posix.cmake" \
        -DCMAKE_BUILD_TYPE=Release -DKELVORA_BUILD_TESTS=OFF \
        -DKELVORA_DOWNLOAD_URL="$url" -DKELVORA_INSTALLER_PUBLISHER="$publisher" \
-       -DKELVORA_RESUME_ATTEMPTS="$resume" >"$work/configure.log" 2>&1; then
+       -DKELVORA_RESUME_ATTEMPTS="$resume" -DKELVORA_FALLBACK_URLS="$fallback_list" >"$work/configure.log" 2>&1; then
   cat "$work/configure.log" >&2
   fail "configuring the build failed"
 fi
@@ -154,6 +168,7 @@ echo "  commit:            $commit"
 echo "  download address:  $url"
 echo "  publisher:         ${publisher:-(none: any downloaded installer is started)}"
 echo "  resume attempts:   $resume"
+echo "  fallback addresses: ${fallback_list:-(none)}"
 case "$signing" in
   no) echo "  signed:            no" ;;
   *) echo "  signed:            yes (SHA-256, verified against KELVORA_SIGN_CA${timestamp_url:+, time-stamped})" ;;

@@ -6,11 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-# Built as a vendor who signs the installer and lets a dropped download
-# resume would build it: only an installer signed by this publisher is started
-# (the demo signs the stand-in for it), and up to three further requests pick
-# up a broken transfer.
+# Built as a vendor who signs the installer, lets a dropped download resume
+# and keeps a mirror would build it: only an installer signed by this
+# publisher is started (the demo signs the stand-in for it), up to three
+# further requests pick up a broken transfer or ask a busy server again, and
+# the mirror is asked when the download address has no file.
 cmake --preset windows -DKELVORA_DOWNLOAD_URL="https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe" \
-  -DKELVORA_INSTALLER_PUBLISHER="Kelvora Software GmbH" -DKELVORA_RESUME_ATTEMPTS=3 >/dev/null
+  -DKELVORA_INSTALLER_PUBLISHER="Kelvora Software GmbH" -DKELVORA_RESUME_ATTEMPTS=3 \
+  -DKELVORA_FALLBACK_URLS="https://localhost:48444/mirror/kelvora/Kelvora_Install.exe" >/dev/null
 cmake --build --preset windows -j"$(nproc 2>/dev/null || echo 2)"
 exec bash scripts/demo.sh build/windows

@@ -37,10 +37,10 @@ echo "== Release script: built twice in two folders (same bytes), signed and ver
 
 echo "== Windows build, tests under Wine"
 # The program itself is built with the default settings here (a build dir
-# the demo used may have others set); the publisher-checking and the resuming
-# builds are test targets of their own.
+# the demo used may have others set); the publisher-checking, the resuming
+# and the fallback builds are test targets of their own.
 cmake --preset windows -DKELVORA_DOWNLOAD_URL="$test_url" -DKELVORA_INSTALLER_PUBLISHER= \
-  -DKELVORA_RESUME_ATTEMPTS=0 >/dev/null
+  -DKELVORA_RESUME_ATTEMPTS=0 -DKELVORA_FALLBACK_URLS= >/dev/null
 cmake --build --preset windows -j"$jobs"
 # A fresh prefix for every run, shared by all tests of the run.
 rm -rf build/windows/wine-prefix

@@ -66,7 +66,7 @@ HttpResponse HttpClient::GetRange(const std::wstring& url, std::int64_t start, s
 }
 
 void HttpClient::Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error) {
-  throw HttpError(kind, FormatNetMessage(format, error, TrimPlatformText(transport_->ErrorText(error))));
+  throw HttpError(kind, FormatNetMessage(format, error, TrimPlatformText(transport_->ErrorText(error))), error);
 }
 
 void HttpClient::Open(TransportRequest& request, const Url& url, std::wstring_view method) {
@@ -213,7 +213,7 @@ HttpResponse HttpClient::ReadResponse(TransportRequest& request, std::wstring_vi
   if (const auto error = request.QueryResponseHeaders(raw)) Throw(HttpError::Kind::Header, kHeaderFailed, error);
   response.headers = ParseHeaderBlock(raw, &set_cookies);
   response.content_length = ParseContentLength(response.Header(L"Content-Length"));
-  if (response.status < 300 && response_handler_) {
+  if (response_handler_) {
     bool abort = false;
     response_handler_(response, abort);
     if (abort) return response;
@@ -247,12 +247,12 @@ void HttpClient::HandleSendFailure(std::uint32_t error, std::wstring_view format
       return;
     case kErrorClientAuthCertNeeded:
       if (request.DeclareNoClientCertificate() != 0)
-        throw HttpError(HttpError::Kind::Certificate, L"Nicht spezifiziertes Zertifikat vom Client");
+        throw HttpError(HttpError::Kind::Certificate, L"Nicht spezifiziertes Zertifikat vom Client", error);
       return;
     case kErrorSecureFailure:
       if (transport_->SecureFailures() == secure_failure::kSecurityChannelError)
         Throw(HttpError::Kind::Client, format, error);
-      throw HttpError(HttpError::Kind::Certificate, L"Serverzertifikat ungültig oder nicht vorhanden");
+      throw HttpError(HttpError::Kind::Certificate, L"Serverzertifikat ungültig oder nicht vorhanden", error);
     default:
       Throw(HttpError::Kind::Client, format, error);
   }

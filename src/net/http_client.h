@@ -39,9 +39,10 @@ class HttpClient {
   // returns normally).
   using ReceiveDataHandler =
       std::function<void(const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort)>;
-  // Called on the exchange's thread when a response with a status below 300
-  // has arrived, before its body is read; set `abort` to read none of it (the
-  // exchange then returns that response normally, with nothing written).
+  // Called on the exchange's thread when a response has arrived (any status,
+  // a redirect's too), before its body is read; set `abort` to read none of
+  // it. Nothing of that body is written, and the exchange goes on as if it
+  // were empty: a redirect is still followed, any other response returned.
   using ResponseHandler = std::function<void(const HttpResponse& response, bool& abort)>;
   using AttemptObserver = std::function<void(const AttemptRecord&)>;
   using Clock = std::function<CookieStore::Seconds()>;

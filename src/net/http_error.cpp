@@ -4,8 +4,8 @@
 
 namespace kelvora::net {
 
-HttpError::HttpError(Kind kind, std::wstring message)
-    : std::runtime_error(ToUtf8(message)), kind_(kind), message_(std::move(message)) {}
+HttpError::HttpError(Kind kind, std::wstring message, std::uint32_t error_number)
+    : std::runtime_error(ToUtf8(message)), kind_(kind), message_(std::move(message)), error_number_(error_number) {}
 
 namespace {
 std::wstring StreamWriteMessage(std::wstring_view system_text) {

@@ -21,14 +21,18 @@ class HttpError : public std::runtime_error {
     Url,          // an address that cannot be parsed or resolved
   };
 
-  HttpError(Kind kind, std::wstring message);
+  // `error_number` is the platform's number for the failure, 0 when none
+  // caused it (a redirect limit, an address that cannot be parsed).
+  HttpError(Kind kind, std::wstring message, std::uint32_t error_number = 0);
 
   Kind kind() const noexcept { return kind_; }
   const std::wstring& message() const noexcept { return message_; }
+  std::uint32_t error_number() const noexcept { return error_number_; }
 
  private:
   Kind kind_;
   std::wstring message_;
+  std::uint32_t error_number_;
 };
 
 // Raised by a TargetStream whose write (or resize or seek) fails:

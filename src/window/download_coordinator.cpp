@@ -1,15 +1,19 @@
-// The download run: ask for the installer's size, prepare the working file,
-// let the workers fetch their fragments into it, put a complete file in place,
-// then hand over to the completion step and release the window.
+// The download run: for each download address in turn, ask for the
+// installer's size, prepare the working file, let the workers fetch their
+// fragments into it and put a complete file in place that passes the
+// publisher check; then hand over to the completion step and release the
+// window.
 
 #include <windows.h>
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "config/download_address.h"
+#include "config/fallback_addresses.h"
 #include "config/installer_publisher.h"
 #include "config/resume_attempts.h"
 #include "net/winhttp_transport.h"
@@ -17,10 +21,15 @@
 #include "shell/launch_program.h"
 #include "ui/dialogs_win.h"
 #include "window/FDownloadDemo.h"
+#include "window/address_run.h"
+#include "window/download_keeper_win.h"
 #include "window/download_thread_win.h"
 #include "window/file_pin_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
+#include "window/random_draw_win.h"
+#include "window/size_request.h"
+#include "window/stop_wait_win.h"
 #include "window/target_path.h"
 #include "window/temp_folder.h"
 #include "window/transfer_check.h"
@@ -38,10 +47,13 @@ struct DownloadRunState {
   std::int64_t LSize = -1;
   std::int32_t I = 0;
   std::vector<Fragment> plan;
-  bool complete = false;
   unique_file working_file;  // the run's handle, from the working file's creation until its move
   bool own_file_only = false;  // set once the size is known: only this run's own file may be launched
   unique_file held_file;     // the file to launch, held from its check until the shell has it
+  bool accepted = false;     // the held file passed the publisher check
+  // Builds that resume and check a publisher keep a cut-off download for the
+  // next run; others have no keeper.
+  std::unique_ptr<DownloadKeeper> keeper;
 };
 
 // Until every worker has ended, or the run is stopped: then the workers end
@@ -56,6 +68,88 @@ void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers
     const DWORD woken = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
     if (woken >= WAIT_OBJECT_0 + running.size()) return;  // stopped, or the wait failed
     running.erase(running.begin() + (woken - WAIT_OBJECT_0));
+  }
+}
+
+// The whole file from `url` into a new working file (or on from bytes an
+// earlier run kept), put in place when complete and kept (held) when it
+// passes the publisher check. Throws what setting the file up throws.
+FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const std::wstring& url, std::int64_t size,
+                   bool first_address) {
+  // No installer is that large (the body of a GET is capped there too):
+  // nothing is set aside for it.
+  if (!InstallerSizeAllowed(size)) return FetchEnd::Failed;
+
+  // Only a complete download may lie at the target path from now on.
+  RemoveEarlierFile(state.LFileName);
+  state.LSize = size;
+  state.plan = PlanFragments(state.LSize, ThreadCount);
+  std::optional<ResumePoint> continue_from;
+  // Kept bytes are the first bytes of the file: only a plan of one fragment goes on from them.
+  const bool single_fragment = state.plan.size() == 1;
+  if (state.keeper && single_fragment) continue_from = state.keeper->TakeFor(url, size, state.working_file);
+  int attempts = kResumeAttempts;
+
+  // Twice at most: once more from byte 0 when a file continued from kept
+  // bytes fails the publisher check (the kept bytes may have been changed).
+  for (;;) {
+    if (!state.working_file) state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
+    std::vector<std::unique_ptr<TDownloadThread>> workers;
+    for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !form.FClosingForm; ++state.I) {
+      const Fragment& fragment = state.plan[state.I];
+      workers.push_back(std::make_unique<TDownloadThread>(url, DuplicateFileHandle(state.working_file.get()),
+                                                          state.I, fragment.start, fragment.end));
+      workers.back()->SetStopSignal(&form.RunStopSignal());
+      workers.back()->SetResumeAttempts(attempts);
+      if (state.I == 0) workers.back()->SetContinuation(continue_from);
+      workers.back()->SetOnThreadData([&form](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
+                                              std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
+        form.ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
+      });
+      // The bar starts again from 0 at every address; the label goes on.
+      form.RunOnUiThread([&form, &state, first_address] {
+        form.ProgressBarArray[state.I]->SetUpSlot(SlotMaximum(state.plan[state.I]));
+        if (first_address) form.LabelProgressArray[state.I]->SetCaption(SetupSpeedText());
+      });
+    }
+
+    for (auto& worker : workers) worker->Start();
+    WaitForWorkers(workers, form.RunStopSignal().Event());
+
+    std::vector<TransferOutcome> outcomes;
+    FetchProgress progress;
+    for (auto& worker : workers) {
+      worker->WaitForEnd();
+      outcomes.push_back(worker->Outcome());
+      if (outcomes.size() == 1) progress = worker->Progress();
+      worker.reset();
+    }
+    if (!DownloadComplete(state.plan, state.LSize, outcomes)) {
+      if (state.keeper && single_fragment)
+        state.keeper->KeepOrDiscard(std::move(state.working_file), url, size, progress);
+      else
+        DiscardFile(std::move(state.working_file));
+      return form.FClosingForm ? FetchEnd::Stopped : FetchEnd::Failed;
+    }
+    state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
+    // A run the user stopped launches nothing, so nothing is hashed for it.
+    if (form.FClosingForm) return FetchEnd::Stopped;
+    // Checked here rather than in the completion step: hashing the whole file
+    // must not stall the window. A rejected file is gone, and the next address
+    // may have a good one.
+    state.accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+    if (state.accepted) {
+      // A complete download: nothing kept is needed any more.
+      if (state.keeper) state.keeper->Forget();
+      return FetchEnd::Accepted;
+    }
+    state.held_file.reset();
+    // From byte 0 once more, at the cost of a GET, when the refused file went
+    // on from kept bytes.
+    const int left = attempts - progress.further_requests;
+    if (!continue_from || left < 1 || form.FClosingForm) return FetchEnd::Failed;
+    continue_from.reset();
+    attempts = left - 1;
   }
 }
 
@@ -76,46 +170,35 @@ void TFormKelvoraInstaller::SampleDownload() {
     if (!IsFullyQualifiedFolder(folder)) throw std::runtime_error("no usable temporary folder");
     state.LFileName = JoinTargetPath(folder);
     state.LWorkingName = WorkingFileName(state.LFileName);
+    state.keeper = MakeDownloadKeeper();
+    if (state.keeper) state.keeper->TakeUp(state.LFileName);
 
-    state.LSize = net::SizeFromHead(client->Head(kDownloadUrl));
-    state.own_file_only = true;
-    // No installer is that large (the body of a GET is capped there too):
-    // nothing is set aside for it, and the run fails.
-    if (!InstallerSizeAllowed(state.LSize)) throw std::runtime_error("announced size above the limit");
-
-    // Only a complete download may lie at the target path from now on.
-    RemoveEarlierFile(state.LFileName);
-    state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
-
-    state.plan = PlanFragments(state.LSize, ThreadCount);
-    std::vector<std::unique_ptr<TDownloadThread>> workers;
-    for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !FClosingForm; ++state.I) {
-      const Fragment& fragment = state.plan[state.I];
-      workers.push_back(std::make_unique<TDownloadThread>(kDownloadUrl, DuplicateFileHandle(state.working_file.get()),
-                                                          state.I, fragment.start, fragment.end));
-      workers.back()->SetStopSignal(&RunStopSignal());
-      workers.back()->SetResumeAttempts(kResumeAttempts);
-      workers.back()->SetOnThreadData([this](const void* Sender, std::int32_t ThreadNo, std::int32_t ASpeed,
-                                             std::int64_t AContentLength, std::int64_t AReadCount, bool& Abort) {
-        ReceiveThreadDataEvent(Sender, ThreadNo, ASpeed, AContentLength, AReadCount, Abort);
-      });
-      RunOnUiThread([this, &state] {
-        ProgressBarArray[state.I]->SetUpSlot(SlotMaximum(state.plan[state.I]));
-        LabelProgressArray[state.I]->SetCaption(SetupSpeedText());
-      });
-    }
-
-    for (auto& worker : workers) worker->Start();
-    WaitForWorkers(workers, RunStopSignal().Event());
-
-    std::vector<TransferOutcome> outcomes;
-    for (auto& worker : workers) {
-      worker->WaitForEnd();
-      outcomes.push_back(worker->Outcome());
-      worker.reset();
-    }
-    state.complete = DownloadComplete(state.plan, state.LSize, outcomes);
-    if (state.complete) state.held_file = PutInPlace(std::move(state.working_file), state.LFileName);
+    const RetryRules retries{kResumeAttempts, SystemRandomDraw, nullptr};
+    const WaitUnlessStopped wait = StopAwareWait(&RunStopSignal());
+    std::exception_ptr last_failure;
+    AddressSteps steps;
+    steps.stopped = [this] { return FClosingForm.load(); };
+    steps.ask_size = [&](const std::wstring& url) {
+      // Every address has a client of its own: its cookies and proxy choice stay with it.
+      if (!client) client = net::CreateWinHttpClient(&RunStopSignal());
+      const SizeAnswer answer = AskSize(*client, url, retries, wait);
+      client.reset();
+      // Once any answer came, only this run's own file may be launched.
+      if (answer.answered) state.own_file_only = true;
+      return answer;
+    };
+    steps.fetch = [&](const std::wstring& url, std::int64_t size, std::size_t index) {
+      try {
+        return FetchFrom(*this, state, url, size, index == 0);
+      } catch (...) {
+        // Whatever went wrong here, the next address may still give the file.
+        last_failure = std::current_exception();
+        if (state.working_file) DiscardFile(std::move(state.working_file));
+        return FClosingForm ? FetchEnd::Stopped : FetchEnd::Failed;
+      }
+    };
+    const AddressRun run = TryAddresses(DownloadAddresses(kDownloadUrl, kFallbackUrls), steps);
+    if (!run.accepted && last_failure) std::rethrow_exception(last_failure);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -127,15 +210,15 @@ void TFormKelvoraInstaller::SampleDownload() {
   // either: no earlier file is pinned, and nothing is hashed.
   const bool stopped = FClosingForm;
   // What may be launched is held from here until the shell has it: the file
-  // this run put in place, or, when the size request itself failed, a file
-  // an earlier run left. Once the size is known, a file that turns up at the
+  // this run put in place, or, when no size request got an answer, a file
+  // an earlier run left. Once a size is known, a file that turns up at the
   // path (or stays there) is never launched.
-  if (!stopped && !state.held_file && !state.own_file_only && !state.LFileName.empty())
+  if (!stopped && !state.held_file && !state.own_file_only && !state.LFileName.empty()) {
     state.held_file = PinFile(state.LFileName, unique_file());
-  // Checked here rather than in the completion step: hashing the whole file
-  // must not stall the window. A rejected file is gone.
-  const bool accepted =
-      !stopped && state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+    // A rejected file is gone.
+    state.accepted = state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
+  }
+  const bool accepted = !stopped && state.accepted;
   try {
     RunOnUiThread([this, &state, accepted] {
       // A run the user stopped starts nothing, not even a file from before.

@@ -3,6 +3,8 @@
 #include "common/win32_error.h"
 #include "net/file_stream_win.h"
 #include "net/winhttp_transport.h"
+#include "window/random_draw_win.h"
+#include "window/stop_wait_win.h"
 #include "window/transfer_speed.h"
 
 namespace kelvora {
@@ -47,23 +49,24 @@ void TDownloadThread::Execute() {
 
   // The fragment's end as the ranged GET takes it: inclusive, -1 for open.
   const Fragment fragment{FStartPoint, FEndPoint, FEndPoint >= 0 ? FEndPoint - FStartPoint + 1 : -1};
-  const WaitUnlessStopped wait = [this](std::chrono::milliseconds delay) {
-    return stop_ ? ::WaitForSingleObject(stop_->Event(), static_cast<DWORD>(delay.count())) == WAIT_TIMEOUT
-                 : (::Sleep(static_cast<DWORD>(delay.count())), true);
-  };
+  const RetryRules retries{resume_attempts_, SystemRandomDraw, nullptr};
   outcome_ = FetchFragment(
-      *client, {FURL, fragment, resume_attempts_}, stream,
+      *client, {FURL, fragment, retries, continue_from_}, stream,
       [this](const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort) {
         ReceiveDataHook(sender, content_length, read_count, abort);
       },
-      wait);
+      StopAwareWait(stop_), &progress_);
 }
 
 void TDownloadThread::ReceiveDataHook(const void* Sender, std::int64_t AContentLength, std::int64_t AReadCount,
                                       bool& Abort) {
   if (FOnThreadData) {
-    // The whole run's rate: the bytes in place over the time since the start.
-    const std::int32_t ASpeed = AverageSpeed(AReadCount, ::GetTickCount(), FTimeStart);
+    // The whole run's rate: the bytes this run brought over the time since
+    // the start. The count goes on from bytes already in place (kept by an
+    // earlier run, or before a drop), and back to 0 at a start-over.
+    if (last_count_ >= 0 && AReadCount > last_count_) run_bytes_ += AReadCount - last_count_;
+    last_count_ = AReadCount;
+    const std::int32_t ASpeed = AverageSpeed(run_bytes_, ::GetTickCount(), FTimeStart);
     FOnThreadData(Sender, FThreadNo, ASpeed, AContentLength, AReadCount, Abort);
   }
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/stop_signal_win.h"
@@ -36,10 +37,13 @@ class TDownloadThread {
 
   // The run's stop signal (it outlives the worker):
   // once set, the transfer and any wait between its requests end at once.
-  // Further requests for the missing rest after a dropped connection (see
-  // FetchFragment); none by default. Both set before Start.
+  // Further GETs after a dropped connection, a busy answer or a connection
+  // that failed (see FetchFragment); none by default. Both set before Start.
   void SetStopSignal(const StopSignal* stop) { stop_ = stop; }
   void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
+  // Bytes an earlier run left in place at the fragment's start, to continue
+  // (FetchRequest::continue_from); set before Start.
+  void SetContinuation(std::optional<ResumePoint> point) { continue_from_ = std::move(point); }
   // Waits for the thread's end.
   ~TDownloadThread();
   TDownloadThread(const TDownloadThread&) = delete;
@@ -58,6 +62,8 @@ class TDownloadThread {
 
   // How the transfer ended; read after the thread has ended.
   const TransferOutcome& Outcome() const { return outcome_; }
+  // Where the fragment stands however the transfer ended; read after the thread has ended.
+  const FetchProgress& Progress() const { return progress_; }
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
@@ -72,8 +78,14 @@ class TDownloadThread {
   std::int32_t FThreadNo;
   std::uint32_t FTimeStart = 0;
   int resume_attempts_ = 0;
+  std::optional<ResumePoint> continue_from_;
   const StopSignal* stop_ = nullptr;
   TransferOutcome outcome_;
+  FetchProgress progress_;
+  // The bytes this run brought, for the speed: bytes kept from an earlier
+  // run, or written again after a start-over, do not count twice.
+  std::int64_t last_count_ = -1;
+  std::int64_t run_bytes_ = 0;
   unique_handle thread_;
   std::atomic<bool> finished_{false};
 };

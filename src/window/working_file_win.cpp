@@ -65,9 +65,7 @@ unique_file DuplicateFileHandle(HANDLE file) {
   return unique_file(copy);
 }
 
-namespace {
-
-void Rename(HANDLE file, const std::wstring& target) {
+void RenameThrough(HANDLE file, const std::wstring& target) {
   const size_t name_bytes = target.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -79,14 +77,12 @@ void Rename(HANDLE file, const std::wstring& target) {
     ThrowLastError("SetFileInformationByHandle");
 }
 
-}  // namespace
-
 unique_file PutInPlace(unique_file working, const std::wstring& target) {
   // The rename goes through the run's own handle: the file at the target
   // name is this one from the first moment, and until the writing handle is
   // closed nobody else can open it for anything but reading.
   try {
-    Rename(working.get(), target);
+    RenameThrough(working.get(), target);
   } catch (...) {
     DiscardFile(std::move(working));
     throw;

@@ -42,6 +42,10 @@ unique_file DuplicateFileHandle(HANDLE file);
 // Win32Error; the file is then gone, or at the target name and not held.
 unique_file PutInPlace(unique_file working, const std::wstring& target);
 
+// Gives the file `file` is a handle on (with delete access) the name
+// `target`, replacing a file there, through that handle. Throws Win32Error.
+void RenameThrough(HANDLE file, const std::wstring& target);
+
 // Removes a file that is left over through a handle on it with delete
 // access, which is closed. Failures are ignored.
 void DiscardFile(unique_file file);

@@ -74,14 +74,17 @@ def vendor_address(download_url):
 @pytest.fixture(scope="session")
 def installer_exe() -> Path:
     """The program as built with the default settings: no publisher to check
-    (the tests serve it an unsigned stand-in and expect that to be launched)
-    and no resuming (one GET per run)."""
+    (the tests serve it an unsigned stand-in and expect that to be launched),
+    no resuming (one GET per run) and no fallback address."""
     publisher = paths.installer_publisher()
     assert not publisher, (f"this build's Kelvora_Installer.exe launches only installers signed by {publisher!r}; "
                            "configure it with -DKELVORA_INSTALLER_PUBLISHER= for the tests")
     attempts = paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS") or "0"
     assert attempts == "0", (f"this build's Kelvora_Installer.exe resumes {attempts} times; "
                              "configure it with -DKELVORA_RESUME_ATTEMPTS=0 for the tests")
+    fallbacks = paths.cmake_cache_value("KELVORA_FALLBACK_URLS") or ""
+    assert not fallbacks, (f"this build's Kelvora_Installer.exe falls back to {fallbacks}; "
+                           "configure it with -DKELVORA_FALLBACK_URLS= for the tests")
     return paths.installer_exe()
 
 

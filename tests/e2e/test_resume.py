@@ -1,8 +1,9 @@
-"""Resuming a dropped download (the build setting KELVORA_RESUME_ATTEMPTS):
-the program built with three attempts (tests/CMakeLists.txt) against a server
-that resets the connection in mid-body, honours If-Range and may change the
-file between requests; and the default build, which sends one GET and gives
-up at the first drop."""
+"""Resuming a dropped download and asking a busy server again (the build
+setting KELVORA_RESUME_ATTEMPTS): the program built with three attempts
+(tests/CMakeLists.txt) against a server that resets the connection in
+mid-body, honours If-Range and may change the file between requests, or
+answers busy first; and the default build, which sends one GET and gives up
+at the first drop."""
 
 from __future__ import annotations
 
@@ -104,7 +105,8 @@ def test_a_close_during_the_wait_between_requests_ends_it_at_once(vendor_server,
     server_file = scenarios.ResumableFile([installer_bytes], drops=[100_000] * (ATTEMPTS + 1))
     vendor_server(server_file)
     process = run_installer()
-    # The third request breaks off too; the program then waits 4 s before the fourth.
+    # The third request breaks off too; the program then waits 2-4 s (the
+    # third step's upper half) before the fourth.
     assert wait_until(lambda: len(server_file.gets) == 3, 30)
     time.sleep(1.0)
     closed_at = time.monotonic()
@@ -126,4 +128,64 @@ def test_the_default_build_gives_up_at_the_first_drop(vendor_server, installer_b
     uia.press(1, dialog=True, title="Bestätigen")
     dismiss_failure_message(uia, process)
     assert server_file.gets == [(whole(installer_bytes), None)]
+    assert read_launches(launch_log) == []
+
+
+# ----- busy servers -----------------------------------------------------------------------------
+
+def busy(code: int, retry_after: str | None = None):
+    headers = [("Retry-After", retry_after)] if retry_after is not None else []
+    return scenarios.status(code, b"busy, come back later" * 100, headers=headers)
+
+
+def test_a_busy_size_request_is_asked_again_after_its_retry_after(vendor_server, installer_bytes, run_installer,
+                                                                  temp_folder, launch_log):
+    server_file = scenarios.ResumableFile([installer_bytes])
+    server = vendor_server(scenarios.sequence([busy(503, "2"), server_file]))
+    run_installer().wait(timeout=120)
+
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert files_in(temp_folder) == [TARGET]
+    assert len(wait_launches(launch_log)) == 1
+    first, second, get = server.requests[:3]
+    assert (first.method, second.method, get.method) == ("HEAD", "HEAD", "GET")
+    assert second.received_at - first.received_at >= 2.0
+    assert server_file.gets == [(whole(installer_bytes), None)]
+
+
+def test_a_get_answered_429_once_is_asked_again_and_launched(vendor_server, installer_bytes, run_installer,
+                                                              temp_folder, launch_log):
+    server_file = scenarios.ResumableFile([installer_bytes])
+    get_count = [0]
+
+    def once_busy(exchange):
+        if exchange.request.method == "GET":
+            get_count[0] += 1
+            if get_count[0] == 1:
+                busy(429)(exchange)
+                return
+        server_file(exchange)
+
+    server = vendor_server(once_busy)
+    run_installer().wait(timeout=120)
+
+    assert (temp_folder / TARGET).read_bytes() == installer_bytes
+    assert len(wait_launches(launch_log)) == 1
+    assert [r.method for r in server.requests] == ["HEAD", "GET", "GET"]
+    assert server_file.gets == [(whole(installer_bytes), None)]
+
+
+def test_a_close_during_a_retry_after_pause_ends_it_at_once(vendor_server, installer_bytes, run_installer, uia,
+                                                            temp_folder, launch_log):
+    server = vendor_server(busy(503, "30"))
+    process = run_installer()
+    server.wait_for_requests(1, 30)
+    time.sleep(2.0)
+    closed_at = time.monotonic()
+    uia.close(title="Kelvora Installation")
+    uia.wait_dialog(timeout=30, title="Kelvora_installer")
+    assert time.monotonic() - closed_at < 2.5
+    dismiss_failure_message(uia, process)
+    assert len(server.requests) == 1
+    assert files_in(temp_folder) == []
     assert read_launches(launch_log) == []

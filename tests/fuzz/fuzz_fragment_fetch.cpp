@@ -1,14 +1,18 @@
 // One worker's resuming fetch over a transport that answers as the fuzzer
 // says: every response is a 200 or 206 of one of two versions of the file
-// (labelled truthfully, or not at all), a redirect, or any status, and may
-// break off anywhere. Whatever happens: at most 1 + attempts requests for
-// the fragment, and a fragment accepted as complete is exactly one version,
-// never bytes of both.
+// (labelled truthfully, or not at all), a redirect, a busy answer with or
+// without a Retry-After, or any status, and may break off anywhere.
+// It may start from bytes of the first version that an earlier run kept.
+// Whatever happens: at most 1 + attempts requests for the fragment, no pause
+// above a minute, and a fragment accepted as complete is exactly one
+// version, never bytes of both.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +52,7 @@ ScriptedResponse Response(FuzzedDataProvider& input, const std::string versions[
     default: break;
   }
   std::string body;
-  switch (input.ConsumeIntegralInRange<int>(0, 4)) {
+  switch (input.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
     case 1: {
       r.status = 200;
@@ -67,10 +71,20 @@ ScriptedResponse Response(FuzzedDataProvider& input, const std::string versions[
       body = data.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
       break;
     }
-    default:
+    case 4:
       r.status = input.PickValueInArray<std::int32_t>({302, 404, 412, 416, 500});
       if (r.status == 302) headers += L"Location: /again\r\n";
       body = "status page";
+      break;
+    default:
+      r.status = input.PickValueInArray<std::int32_t>({408, 429, 502, 503, 504});
+      switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: headers += L"Retry-After: " + Number(input.ConsumeIntegralInRange<std::int64_t>(0, 120)) + L"\r\n"; break;
+        case 1: headers += L"Retry-After: Tue, 01 Dec 2026 10:00:30 GMT\r\nDate: Tue, 01 Dec 2026 10:00:00 GMT\r\n"; break;
+        case 2: headers += L"Retry-After: soon\r\n"; break;
+        default: break;
+      }
+      body = "busy page";
       break;
   }
   r.headers = headers;
@@ -101,6 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string versions[2] = {first, second};
   const std::int64_t file_size = input.ConsumeBool() ? static_cast<std::int64_t>(first.size()) : -1;
   const int attempts = input.ConsumeIntegralInRange<int>(0, 5);
+  // Sometimes bytes of the first version kept by an earlier run, to go on from.
+  const std::int64_t kept = file_size > 1 && input.ConsumeBool()
+                                ? input.ConsumeIntegralInRange<std::int64_t>(1, file_size - 1) : 0;
 
   auto script = std::make_shared<Script>();
   for (std::size_t i = 0; i < kMaxResponses && input.remaining_bytes() > 0; ++i)
@@ -108,11 +125,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return CookieStore::Seconds{1700000000}; });
   const Fragment fragment = PlanFragments(file_size, 1).front();
-  MemoryStream file(std::vector<std::uint8_t>(static_cast<std::size_t>(file_size < 0 ? 0 : file_size), 0));
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(file_size < 0 ? 0 : file_size), 0);
+  std::copy(first.begin(), first.begin() + kept, start.begin());
+  MemoryStream file(std::move(start));
+  std::optional<ResumePoint> continue_from;
+  if (kept > 0) continue_from = ResumePoint{L"\"v0\"", kept, file_size};
   int waits = 0;
   TransferOutcome outcome;
   try {
-    outcome = FetchFragment(client, {kUrl, fragment, attempts}, file, nullptr, [&](std::chrono::milliseconds) {
+    const RetryRules retries{attempts, [&] { return input.ConsumeIntegral<std::uint32_t>(); },
+                             [] { return std::int64_t{1796119200}; }};
+    outcome = FetchFragment(client, {kUrl, fragment, retries, continue_from}, file, nullptr, [&](std::chrono::milliseconds pause) {
+      FUZZ_REQUIRE(pause >= std::chrono::milliseconds(0) && pause <= kLongestRetryAfter);
       ++waits;
       return true;
     });

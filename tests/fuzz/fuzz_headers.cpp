@@ -1,6 +1,8 @@
 // Response header blocks and the cookies they set, on any text. Parsing
 // keeps names non-empty and lines apart; the Cookie header the store
-// builds never carries a control character, whatever was set.
+// builds never carries a control character, whatever was set; a
+// Retry-After, as seconds or as a date, is never negative and never above
+// its ceiling.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,7 +13,9 @@
 #include "fuzz_require.h"
 #include "fuzz_text.h"
 #include "net/cookie_store.h"
+#include "net/http_date.h"
 #include "net/http_response.h"
+#include "net/retry_after.h"
 
 namespace {
 
@@ -41,6 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   response.status = 200;
   response.content_length = length;
   FUZZ_REQUIRE(kelvora::net::SizeFromHead(response) == length);
+
+  const auto retry_after = kelvora::net::RetryAfterSeconds(response, now);
+  if (retry_after) FUZZ_REQUIRE(*retry_after >= 0 && *retry_after <= kelvora::net::kRetryAfterCeiling);
+  // 9999-12-31 23:59:60 is the latest instant a date may name.
+  for (const auto& [name, value] : response.headers) {
+    const auto date = kelvora::net::ParseHttpDate(value);
+    if (date) FUZZ_REQUIRE(*date >= 0 && *date <= 253402300800);
+  }
 
   kelvora::net::CookieStore store;
   for (const auto& value : set_cookies) store.Store(origin, value, now);

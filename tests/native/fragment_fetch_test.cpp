@@ -112,6 +112,12 @@ TEST_P(FragmentFetchTable, AsksForWhatIsMissingAndNeverSplicesTwoVersions) {
   }
 }
 
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return name;
+}
+
 const std::wstring kWhole = L"bytes=0-9";
 const std::wstring kTag = L"\"v1\"";
 
@@ -174,11 +180,66 @@ INSTANTIATE_TEST_SUITE_P(
              {L"", kTag}, kV1, false, {1000}},
         Case{"a 404 is the answer as it stands", 3, {Reply(404, L"Content-Length: 3", "bad")}, false, {kWhole},
              {L""}, "", false}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-      std::string name;
-      for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-      return name;
-    });
+    CaseName);
+
+ScriptedResponse Busy(std::int32_t status, const std::wstring& retry_after = L"") {
+  std::wstring headers = L"Content-Length: 9";
+  if (!retry_after.empty()) headers += L"\r\nRetry-After: " + retry_after;
+  return Reply(status, headers, "busy page");
+}
+ScriptedResponse NoAnswer(std::uint32_t error) {
+  ScriptedResponse response;
+  response.send_error = error;
+  return response;
+}
+constexpr char kUntouched[] = "0000000000";
+
+// The GET's column of the retry table: what each answer does to the budget
+// of 1 + N GETs, and that a busy page never reaches the file.
+INSTANTIATE_TEST_SUITE_P(
+    BusyOrUnreachable, FragmentFetchTable,
+    ::testing::Values(
+        Case{"503 once, then served", 3, {Busy(503), Rest(0)}, true, {kWhole, kWhole}, {L"", L""}, kV1, false,
+             {1000}},
+        Case{"429 with Retry-After 2", 3, {Busy(429, L"2"), Rest(0)}, true, {kWhole, kWhole}, {L"", L""}, kV1,
+             false, {2000}},
+        Case{"502, 504 and 408 are busy too", 3, {Busy(502), Busy(504), Busy(408), Rest(0)}, true,
+             {kWhole, kWhole, kWhole, kWhole}, {L"", L"", L"", L""}, kV1, false, {1000, 2000, 4000}},
+        Case{"busy beyond the budget: 1 + N GETs, the page never written", 2, {Busy(503), Busy(503), Busy(503)},
+             false, {kWhole, kWhole, kWhole}, {L"", L"", L""}, kUntouched, false, {1000, 2000}},
+        Case{"a Retry-After above a minute ends at once", 3, {Busy(503, L"61"), Rest(0)}, false, {kWhole}, {L""},
+             kUntouched},
+        Case{"a Retry-After of a minute is waited", 3, {Busy(503, L"60"), Rest(0)}, true, {kWhole, kWhole},
+             {L"", L""}, kV1, false, {60000}},
+        Case{"a Retry-After date read against the Date", 3,
+             {Busy(503, L"Tue, 01 Dec 2026 10:00:07 GMT\r\nDate: Tue, 01 Dec 2026 10:00:00 GMT"), Rest(0)}, true,
+             {kWhole, kWhole}, {L"", L""}, kV1, false, {7000}},
+        Case{"no connection, then served", 3, {NoAnswer(12029), Rest(0)}, true, {kWhole, kWhole}, {L"", L""}, kV1,
+             false, {1000}},
+        Case{"a time-out before the headers, then served", 3,
+             {[] { ScriptedResponse r; r.receive_error = 12002; return r; }(), Rest(0)}, true, {kWhole, kWhole},
+             {L"", L""}, kV1, false, {1000}},
+        Case{"no connection beyond the budget fails", 1, {NoAnswer(12029), NoAnswer(12029), Rest(0)}, false,
+             {kWhole, kWhole}, {L"", L""}, "", true, {1000}},
+        Case{"a busy answer to a resume is asked again with If-Range", 3,
+             {FirstBrokenAt(5), Busy(503, L"1"), Rest(5)}, true, {kWhole, L"bytes=5-9", L"bytes=5-9"},
+             {L"", kTag, kTag}, kV1, false, {1000, 1000}},
+        Case{"drops and busy answers share the budget", 2, {FirstBrokenAt(5), Busy(503), Busy(503), Rest(5)}, false,
+             {kWhole, L"bytes=5-9", L"bytes=5-9"}, {L"", kTag, kTag}, "", false, {1000, 2000}},
+        Case{"410 fails at once", 3, {Reply(410, L"Content-Length: 4", "gone")}, false, {kWhole}, {L""}, ""},
+        Case{"401 fails at once", 3, {Reply(401, L"Content-Length: 4", "auth")}, false, {kWhole}, {L""}, ""},
+        Case{"403 fails at once", 3, {Reply(403, L"Content-Length: 4", "nope")}, false, {kWhole}, {L""}, ""},
+        Case{"500 fails at once", 3, {Reply(500, L"Content-Length: 4", "oops")}, false, {kWhole}, {L""}, ""},
+        Case{"a secure channel error fails at once", 3, {NoAnswer(12157), Rest(0)}, false, {kWhole}, {L""}, "",
+             true},
+        Case{"a bad certificate fails at once", 3,
+             {[] { ScriptedResponse r; r.send_error = 12175; r.secure_failures = 0x8; return r; }(), Rest(0)}, false,
+             {kWhole}, {L""}, "", true},
+        Case{"without attempts a busy answer is the answer", 0, {Busy(503, L"1"), Rest(0)}, false, {kWhole}, {L""},
+             ""},
+        Case{"without attempts no connection fails at once", 0, {NoAnswer(12029), Rest(0)}, false, {kWhole}, {L""},
+             "", true}),
+    CaseName);
 
 TEST(FragmentFetch, ACloseDuringTheWaitEndsAtOnceWithoutAnotherRequest) {
   auto script = std::make_shared<Script>();
@@ -251,12 +312,86 @@ TEST(FragmentFetch, AResumeGoesThroughTheOriginalAddressAgainWithTheCookiesItGot
   EXPECT_EQ(HeaderOf(script->sent[3], L"If-Range"), kTag);
 }
 
-TEST(FragmentFetch, ResumeDelayDoublesUpToHalfAMinute) {
-  const std::vector<long long> expected = {1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000};
-  std::vector<long long> delays;
-  for (int attempt = 1; attempt <= 8; ++attempt) delays.push_back(ResumeDelay(attempt).count());
-  EXPECT_EQ(delays, expected);
-  EXPECT_EQ(ResumeDelay(1000).count(), 30000);
+// Bytes an earlier run left: ABCDE of version "v1", ten bytes in all.
+const ResumePoint kKept{L"\"v1\"", 5, 10};
+
+TEST(FragmentFetch, KeptBytesAreContinuedFromTheFirstMissingByteWithIfRange) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(Rest(5));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>{'A', 'B', 'C', 'D', 'E', 0, 0, 0, 0, 0});
+  std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+  FetchProgress made;
+  const TransferOutcome outcome = FetchFragment(
+      client, {L"https://vendor.example/f.exe", {0, 9, 10}, {3}, kKept}, file,
+      [&](const void*, std::int64_t length, std::int64_t count, bool&) { seen.emplace_back(length, count); },
+      [](std::chrono::milliseconds) { return true; }, &made);
+  EXPECT_TRUE(FragmentComplete({0, 9, 10}, 10, outcome));
+  ASSERT_EQ(script->sent.size(), 1u);
+  EXPECT_EQ(HeaderOf(script->sent[0], L"Range"), L"bytes=5-9");
+  EXPECT_EQ(HeaderOf(script->sent[0], L"If-Range"), kTag);
+  EXPECT_EQ(std::string(file.data().begin(), file.data().end()), kV1);
+  // The bar starts at the kept bytes.
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {{10, 5}, {10, 10}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(made.reached.in_place, 10);
+  EXPECT_EQ(made.further_requests, 0);
+}
+
+TEST(FragmentFetch, KeptBytesOfAnOldVersionStartOverFromZeroAtA200) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(Reply(200, L"Content-Length: 10" + kETag2, kV2));
+  script->responses.push_back(Reply(206, Range(0, 9) + kETag2, kV2));
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+  MemoryStream file(std::vector<std::uint8_t>{'A', 'B', 'C', 'D', 'E', 0, 0, 0, 0, 0});
+  FetchProgress made;
+  const TransferOutcome outcome =
+      FetchFragment(client, {L"https://vendor.example/f.exe", {0, 9, 10}, {3}, kKept}, file, nullptr,
+                    [](std::chrono::milliseconds) { return true; }, &made);
+  EXPECT_TRUE(FragmentComplete({0, 9, 10}, 10, outcome));
+  ASSERT_EQ(script->sent.size(), 2u);
+  EXPECT_EQ(HeaderOf(script->sent[1], L"Range"), kWhole);
+  EXPECT_EQ(HeaderOf(script->sent[1], L"If-Range"), L"");
+  EXPECT_EQ(std::string(file.data().begin(), file.data().end()), kV2);
+  EXPECT_EQ(made.further_requests, 1);
+  EXPECT_EQ(made.reached.validator, L"\"v2\"");
+}
+
+TEST(FragmentFetch, TellsWhereItStandsWhenStoppedOrFailed) {
+  struct Row {
+    const char* name;
+    std::vector<ScriptedResponse> responses;
+    int attempts;
+    bool stop_at_second_chunk;
+    ResumePoint reached;
+  };
+  const Row rows[] = {
+      {"a drop after 4 bytes, no attempts", {FirstBrokenAt(4)}, 0, false, {kTag, 4, 10}},
+      {"a close in mid-body", {[] { auto r = Rest(0); r.chunks = {"ABC", "DEFGHIJ"}; return r; }()}, 3, true,
+       {kTag, 3, 10}},
+      {"no validator", {Reply(206, Range(0, 9), "ABC", kReset)}, 3, false, {L"", 3, 10}},
+      {"a stop that cancels a read", {Reply(206, Range(0, 9) + kETag, "ABCD", 12017)}, 3, false, {kTag, 4, 10}},
+      {"nothing began", {Reply(404, L"Content-Length: 3", "bad")}, 3, false, {L"", 0, -1}},
+  };
+  for (const auto& row : rows) {
+    auto script = std::make_shared<Script>();
+    for (const auto& response : row.responses) script->responses.push_back(response);
+    net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+    MemoryStream file(std::vector<std::uint8_t>(10, '0'));
+    FetchProgress made;
+    try {
+      FetchFragment(
+          client, {L"https://vendor.example/f.exe", {0, 9, 10}, {row.attempts}}, file,
+          [&](const void*, std::int64_t, std::int64_t count, bool& abort) {
+            abort = row.stop_at_second_chunk && count > 0;
+          },
+          [](std::chrono::milliseconds) { return true; }, &made);
+    } catch (const net::HttpError&) {
+    }
+    EXPECT_EQ(made.reached.validator, row.reached.validator) << row.name;
+    EXPECT_EQ(made.reached.in_place, row.reached.in_place) << row.name;
+    EXPECT_EQ(made.reached.total, row.reached.total) << row.name;
+  }
 }
 
 }  // namespace

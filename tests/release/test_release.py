@@ -21,6 +21,7 @@ sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
 from bench import certs  # noqa: E402
 
 URL = "https://downloads.kelvora.example/fileadmin/files/kelvora/Kelvora_Install.exe"
+FALLBACKS = ["https://mirror-1.kelvora.example/k/Kelvora_Install.exe", "https://mirror-2.kelvora.example/Kelvora_Install.exe"]
 PUBLISHER = "Kelvora Prüfverlag GmbH"
 PASSWORD = "correct horse 7"
 BUILD_TIMEOUT = 1800
@@ -82,7 +83,7 @@ def signing(tmp_path_factory):
 def releases(tmp_path_factory, signing):
     """An unsigned release in one folder, then a signed one in another."""
     settings = {"KELVORA_DOWNLOAD_URL": URL, "KELVORA_INSTALLER_PUBLISHER": PUBLISHER,
-                "KELVORA_RESUME_ATTEMPTS": "3"}
+                "KELVORA_RESUME_ATTEMPTS": "3", "KELVORA_FALLBACK_URLS": ";".join(FALLBACKS)}
     first = copy_source(tmp_path_factory.mktemp("one") / "kelvora")
     first_tmp = tmp_path_factory.mktemp("tmp-one")
     unsigned = release(first, first_tmp, **settings)
@@ -124,6 +125,8 @@ def test_release_writes_the_exe_its_checksum_and_what_it_built(releases, name):
     assert printed(output, "download address") == URL
     assert printed(output, "publisher") == PUBLISHER
     assert printed(output, "resume attempts") == "3"
+    assert printed(output, "fallback addresses") == ";".join(FALLBACKS)
+    assert all(address.encode("utf-16-le") in exe for address in FALLBACKS)
     assert printed(output, "signed").startswith("yes" if name == "signed" else "no")
     assert URL.encode("utf-16-le") in exe and PUBLISHER.encode("utf-16-le") in exe
 

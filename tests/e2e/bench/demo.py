@@ -2,6 +2,10 @@
 built-in loopback address, serving the stand-in installer. When the build
 names a publisher (KELVORA_INSTALLER_PUBLISHER), the stand-in is served signed
 with a test code-signing certificate issued to that publisher by the test CA.
+When it names a fallback address (KELVORA_FALLBACK_URLS) on loopback, nginx
+serves the stand-in there instead, and the built-in address is a scripted
+server that answers the first size request busy (503, Retry-After: 1) and
+then has no file (404), so that the run asks again and then falls back.
 
     python3 -m bench.demo BUILD_DIR      (from tests/e2e)
 
@@ -22,6 +26,7 @@ from urllib.parse import urlsplit
 
 from . import paths
 from .certs import code_signing_certificate, make_certificates
+from .https_server import ScriptedServer
 from .nginx import NginxServer, place_file
 from .screenshots import take_screenshot
 from .signing import sign
@@ -68,6 +73,8 @@ def main() -> int:
     say(f"preparing the Wine prefix {work / 'prefix'}")
     wine = WineEnv.open(work, prefix=work / "prefix", display=os.environ.get("DISPLAY") or None)
     nginx = None
+    primary = None
+    primary_log: list[str] = []
     try:
         certs = make_certificates(work / "certs")
         wine.trust_ca(certs.ca_cert, paths.trust_ca_exe())
@@ -86,12 +93,29 @@ def main() -> int:
         else:
             say("this build checks no publisher (KELVORA_INSTALLER_PUBLISHER is empty): the stand-in is served unsigned")
         attempts = paths.cmake_cache_value("KELVORA_RESUME_ATTEMPTS", build) or "0"
-        say(f"this build resumes a dropped download up to {attempts} times (KELVORA_RESUME_ATTEMPTS)"
+        say(f"this build resumes a dropped download and asks a busy server again up to {attempts} times "
+            "(KELVORA_RESUME_ATTEMPTS)"
             if attempts != "0" else "this build does not resume a dropped download (KELVORA_RESUME_ATTEMPTS is 0)")
-        place_file(root, url.path, served)
-        nginx = NginxServer(root, certs.localhost, work / "nginx", port=url.port,
+        if attempts != "0" and publisher:
+            say("with attempts and a publisher, it keeps a cut-off download in the temporary folder for the next run")
+        fallbacks = [a for a in (paths.cmake_cache_value("KELVORA_FALLBACK_URLS", build) or "").split(";") if a]
+        fallback = urlsplit(fallbacks[0]) if fallbacks else None
+        if fallback and (fallback.scheme != "https" or fallback.hostname != "localhost" or not fallback.port):
+            say(f"the build's fallback address {fallback.geturl()} is not on loopback: the demo serves only the "
+                "download address")
+            fallback = None
+        served_at = fallback or url
+        place_file(root, served_at.path, served)
+        nginx = NginxServer(root, certs.localhost, work / "nginx", port=served_at.port,
                             limit_rate=options.rate or None, lifetime=3600).start()
-        say(f"nginx serves the stand-in installer ({served.stat().st_size} bytes) at {nginx.url(url.path)}")
+        say(f"nginx serves the stand-in installer ({served.stat().st_size} bytes) at {nginx.url(served_at.path)}")
+        if fallback:
+            say(f"this build falls back to {', '.join(fallbacks)} (KELVORA_FALLBACK_URLS): the download address "
+                "answers the first size request busy (503, Retry-After: 1), then has no file (404)")
+            primary = ScriptedServer(certs.localhost, busy_then_gone(primary_log), port=url.port,
+                                     lifetime=3600).start()
+        else:
+            say("this build has no fallback address (KELVORA_FALLBACK_URLS is empty)")
 
         program = wine.start(installer, extra_env={"KELVORA_STANDIN_LOG": windows_path(launch_log)})
         say(f"started {installer}")
@@ -101,6 +125,8 @@ def main() -> int:
             run_headless(wine, Uia(wine, uia_exe), program, shots)
         say(f"the program ended with exit code {program.popen.returncode}")
 
+        for line in primary_log:
+            say(f"download address saw: {line}")
         for request in nginx.requests():
             say(f"server saw: {request.method} {request.target} -> {request.status}, "
                 f"Range {request.range or '-'}, {request.body_bytes_sent} bytes, User-Agent {request.user_agent!r}")
@@ -109,7 +135,22 @@ def main() -> int:
     finally:
         if nginx is not None:
             nginx.stop()
+        if primary is not None:
+            primary.stop()
         wine.close()
+
+
+def busy_then_gone(log: list[str]):
+    """A handler that answers the first request 503 with Retry-After: 1, every later one 404; each noted in `log`."""
+
+    def handler(exchange) -> None:
+        request = exchange.request
+        status = 503 if not log else 404
+        headers = [("Content-Type", "text/plain")] + ([("Retry-After", "1")] if status == 503 else [])
+        log.append(f"{request.method} {request.target} -> {status}, Range {request.header('Range') or '-'}")
+        exchange.respond(status, headers, b"busy" if status == 503 else b"not here")
+
+    return handler
 
 
 def run_headless(wine: WineEnv, uia: Uia, program, shots: Path) -> None:

@@ -13,10 +13,10 @@ VENDOR_PORT = 48443
 DOWNLOAD_PATH = "/fileadmin/files/kelvora/Kelvora_Install.exe"
 INSTALLER_FILE_NAME = "Kelvora_Install.exe"
 
-# publisher_check and resume hold other builds of Kelvora_Installer.exe (publisher_check_installer_exe,
-# resume_installer_exe).
+# publisher_check, resume, fallback and keep hold other builds of Kelvora_Installer.exe
+# (publisher_check_installer_exe, resume_installer_exe, fallback_installer_exe, keep_installer_exe).
 _SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices",
-                 "publisher_check", "resume"}
+                 "publisher_check", "resume", "fallback", "keep"}
 
 
 def source_dir() -> Path:
@@ -71,6 +71,31 @@ def resume_installer_exe() -> Path:
     if not path.exists():
         raise FileNotFoundError(f"{path} not found; build the Windows preset first")
     return path
+
+
+def fallback_installer_exe() -> Path:
+    """The program built with the fallback address fallback_url() and the publisher checked_publisher()."""
+    path = build_dir() / "tests" / "fallback" / "Kelvora_Installer.exe"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
+    return path
+
+
+def keep_installer_exe() -> Path:
+    """The program built to resume (KELVORA_TEST_RESUME_ATTEMPTS attempts) and check checked_publisher():
+    it keeps a cut-off download for the next run."""
+    path = build_dir() / "tests" / "keep" / "Kelvora_Installer.exe"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
+    return path
+
+
+def fallback_url(build: Path | None = None) -> str:
+    """The fallback address of the fallback test build, on loopback."""
+    url = cmake_cache_value("KELVORA_TEST_FALLBACK_URL", build)
+    if not url:
+        raise LookupError("KELVORA_TEST_FALLBACK_URL is not in the CMake cache; configure the windows preset")
+    return url
 
 
 def test_installer_exe() -> Path:

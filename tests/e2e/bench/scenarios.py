@@ -132,13 +132,16 @@ class ResumableFile:
     the whole current file with 200. GET number n (from 0) serves
     versions[n] (the last one serves the rest), so the file can change
     between requests, and after drops[n] body bytes (if given and not None)
-    the connection is reset. ranges=False ignores Range and If-Range.
+    the connection is reset (with stall=True: the line goes silent until the
+    client leaves). ranges=False ignores Range and If-Range.
     `gets` lists each GET's (Range, If-Range) as received."""
 
-    def __init__(self, versions: list[bytes], drops: Iterable[int | None] = (), *, ranges: bool = True):
+    def __init__(self, versions: list[bytes], drops: Iterable[int | None] = (), *, ranges: bool = True,
+                 stall: bool = False):
         self.versions = list(versions)
         self.drops = list(drops)
         self.ranges = ranges
+        self.stall = stall
         self.gets: list[tuple[str | None, str | None]] = []
         self._lock = threading.Lock()
 
@@ -178,6 +181,10 @@ class ResumableFile:
             exchange.send(body)
             return
         exchange.send(body[:drop])
+        if self.stall:
+            exchange.wait_client_gone()
+            exchange.close()
+            return
         # A pause before the reset, so that the client takes the bytes first.
         exchange.hold(0.3)
         exchange.reset()

@@ -1,0 +1,122 @@
+"""Keeping a cut-off download for the next run: the program built to resume
+and to check the test publisher (tests/CMakeLists.txt). The first run's line
+dies after 1 MiB and the user closes the window; the second run continues
+the kept bytes with a Range from the first missing byte and If-Range, starts
+over where the file is new, and never launches a file made of bytes changed
+on the disk."""
+
+from __future__ import annotations
+
+import time
+from pathlib import Path
+
+import pytest
+
+from bench import paths, scenarios
+from bench.certs import code_signing_certificate
+from bench.signing import sign
+from bench.standin import read_launches
+from bench.waiting import wait_until
+from test_download import (TARGET, dismiss_failure_message, files_in, launch_log, run_installer,  # noqa: F401
+                           wait_launches)
+
+KEPT = [f"{TARGET}.kept", f"{TARGET}.kept-info"]
+DIES_AFTER = 1024 * 1024
+
+
+@pytest.fixture(scope="module")
+def installer_exe() -> Path:
+    """run_installer starts the keeping build instead of the plain one."""
+    return paths.keep_installer_exe()
+
+
+@pytest.fixture(scope="module")
+def releases(standin_exe, certs, work_dir) -> list[bytes]:
+    """Two releases of the installer signed by the publisher, each a few MiB
+    with a pattern of its own (data appended before signing)."""
+    folder = work_dir / "keep"
+    folder.mkdir(parents=True, exist_ok=True)
+    signer = code_signing_certificate(certs.ca_cert.parent, paths.checked_publisher())
+    made = []
+    for number in (1, 2):
+        padding = bytes((i * (5 + number) + i // 253) & 0xFF for i in range(3 * 1024 * 1024 + 777))
+        unsigned = folder / f"release-{number}.exe"
+        unsigned.write_bytes(Path(standin_exe).read_bytes() + padding)
+        made.append(sign(unsigned, signer, certs.ca_cert, folder / f"release-{number}-signed.exe").read_bytes())
+    return made
+
+
+def first_run_cut_off(server_file, vendor_server, run_installer, uia, temp_folder, launch_log) -> None:
+    """The line dies after 1 MiB; the user closes the window: the bytes are kept."""
+    server = vendor_server(server_file)
+    process = run_installer()
+    assert wait_until(lambda: len(server_file.gets) == 1, 30)
+    time.sleep(3.0)  # the 1 MiB arrives, then nothing
+    uia.close(title="Kelvora Installation")
+    dismiss_failure_message(uia, process)
+    assert read_launches(launch_log) == []
+    assert files_in(temp_folder) == KEPT
+    assert (temp_folder / KEPT[0]).stat().st_size == DIES_AFTER
+    server.stop()  # the second run's server takes the port
+
+
+def second_run(versions, vendor_server, run_installer):
+    server_file = scenarios.ResumableFile(versions)
+    server = vendor_server(server_file)
+    run_installer().wait(timeout=120)
+    return server, server_file
+
+
+def test_a_cut_off_download_goes_on_in_the_next_run(releases, vendor_server, run_installer, uia, temp_folder,
+                                                    launch_log):
+    release = releases[0]
+    first_run_cut_off(scenarios.ResumableFile([release], drops=[DIES_AFTER], stall=True), vendor_server,
+                      run_installer, uia, temp_folder, launch_log)
+    server, server_file = second_run([release], vendor_server, run_installer)
+
+    assert [r.method for r in server.requests] == ["HEAD", "GET"]
+    assert server_file.gets == [(f"bytes={DIES_AFTER}-{len(release) - 1}", '"v0"')]
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == release
+    assert len(wait_launches(launch_log)) == 1
+
+
+def test_a_new_release_between_the_runs_is_fetched_whole(releases, vendor_server, run_installer, uia, temp_folder,
+                                                         launch_log):
+    old, new = releases
+    first_run_cut_off(scenarios.ResumableFile([old], drops=[DIES_AFTER], stall=True), vendor_server, run_installer,
+                      uia, temp_folder, launch_log)
+    # The server now holds only the new release (its ETag is "v1" from the start).
+    _, server_file = second_run([new, new], vendor_server, run_installer)
+
+    if len(new) == len(old):
+        # The same size: the kept bytes are asked for with If-Range, which no
+        # longer matches; the 200 is not taken and the file starts over.
+        assert [if_range for _, if_range in server_file.gets] == ['"v0"', None]
+    else:
+        # Another size: the kept bytes went, and the file came whole.
+        assert [if_range for _, if_range in server_file.gets] == [None]
+    assert server_file.gets[-1][0] == f"bytes=0-{len(new) - 1}"
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == new
+    assert len(wait_launches(launch_log)) == 1
+
+
+def test_kept_bytes_changed_on_the_disk_never_reach_a_launch(releases, vendor_server, run_installer, uia,
+                                                              temp_folder, launch_log):
+    release = releases[0]
+    first_run_cut_off(scenarios.ResumableFile([release], drops=[DIES_AFTER], stall=True), vendor_server,
+                      run_installer, uia, temp_folder, launch_log)
+    kept = temp_folder / KEPT[0]
+    changed = bytearray(kept.read_bytes())
+    changed[len(changed) // 2] ^= 0x5A
+    kept.write_bytes(bytes(changed))
+    _, server_file = second_run([release], vendor_server, run_installer)
+
+    # The continued file fails the check and is deleted; the file then comes from byte 0.
+    assert server_file.gets == [(f"bytes={DIES_AFTER}-{len(release) - 1}", '"v0"'),
+                                (f"bytes=0-{len(release) - 1}", None)]
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == release
+    launches = wait_launches(launch_log)
+    assert len(launches) == 1
