@@ -133,12 +133,14 @@ class ResumableFile:
     versions[n] (the last one serves the rest), so the file can change
     between requests, and after drops[n] body bytes (if given and not None)
     the connection is reset (with stall=True: the line goes silent until the
-    client leaves). ranges=False ignores Range and If-Range.
+    client leaves). ranges=False ignores Range and If-Range. Version n's
+    ETag is "v<first_tag + n>": another server's release gets tags of its own.
     `gets` lists each GET's (Range, If-Range) as received."""
 
     def __init__(self, versions: list[bytes], drops: Iterable[int | None] = (), *, ranges: bool = True,
-                 stall: bool = False):
+                 stall: bool = False, first_tag: int = 0):
         self.versions = list(versions)
+        self.first_tag = first_tag
         self.drops = list(drops)
         self.ranges = ranges
         self.stall = stall
@@ -147,7 +149,7 @@ class ResumableFile:
 
     def _version(self, index: int) -> tuple[bytes, str]:
         index = min(index, len(self.versions) - 1)
-        return self.versions[index], f'"v{index}"'
+        return self.versions[index], f'"v{self.first_tag + index}"'
 
     def __call__(self, exchange: Exchange) -> None:
         request = exchange.request
