@@ -51,7 +51,8 @@ class ControlsTest : public ::testing::Test {
 
   // The position the native control itself holds, bypassing the bar's own answer.
   static LRESULT NativePosition(HWND bar) {
-    WNDCLASSEXW progress{sizeof(progress)};
+    WNDCLASSEXW progress{};
+    progress.cbSize = sizeof(progress);
     EXPECT_TRUE(GetClassInfoExW(nullptr, PROGRESS_CLASSW, &progress));
     return CallWindowProcW(progress.lpfnWndProc, bar, PBM_GETPOS, 0, 0);
   }
