@@ -57,37 +57,33 @@ def installer_exe() -> Path:
     return find_build_output("Kelvora_Installer.exe")
 
 
+def _test_build_exe(folder: str) -> Path:
+    """The program as one of the test builds under tests/ made it."""
+    path = build_dir() / "tests" / folder / "Kelvora_Installer.exe"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
+    return path
+
+
 def publisher_check_installer_exe() -> Path:
     """The program built to start only an installer signed by checked_publisher()."""
-    path = build_dir() / "tests" / "publisher_check" / "Kelvora_Installer.exe"
-    if not path.exists():
-        raise FileNotFoundError(f"{path} not found; was the windows build made?")
-    return path
+    return _test_build_exe("publisher_check")
 
 
 def resume_installer_exe() -> Path:
     """The program built to resume a dropped download (KELVORA_TEST_RESUME_ATTEMPTS attempts)."""
-    path = build_dir() / "tests" / "resume" / "Kelvora_Installer.exe"
-    if not path.exists():
-        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
-    return path
+    return _test_build_exe("resume")
 
 
 def fallback_installer_exe() -> Path:
     """The program built with the fallback address fallback_url() and the publisher checked_publisher()."""
-    path = build_dir() / "tests" / "fallback" / "Kelvora_Installer.exe"
-    if not path.exists():
-        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
-    return path
+    return _test_build_exe("fallback")
 
 
 def keep_installer_exe() -> Path:
     """The program built to resume (KELVORA_TEST_RESUME_ATTEMPTS attempts) and check checked_publisher():
     it keeps a cut-off download for the next run."""
-    path = build_dir() / "tests" / "keep" / "Kelvora_Installer.exe"
-    if not path.exists():
-        raise FileNotFoundError(f"{path} not found; build the Windows preset first")
-    return path
+    return _test_build_exe("keep")
 
 
 def fallback_url(build: Path | None = None) -> str:
