@@ -3,8 +3,8 @@
 #include "common/win32_error.h"
 #include "net/file_stream_win.h"
 #include "net/winhttp_transport.h"
-#include "window/random_draw_win.h"
-#include "window/stop_wait_win.h"
+#include "download/random_draw_win.h"
+#include "download/stop_wait_win.h"
 #include "window/transfer_speed.h"
 
 namespace kelvora {

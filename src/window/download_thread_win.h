@@ -12,8 +12,8 @@
 
 #include "common/stop_signal_win.h"
 #include "common/win32_handles.h"
-#include "window/fragment_fetch.h"
-#include "window/transfer_check.h"
+#include "download/fragment_fetch.h"
+#include "download/transfer_check.h"
 
 namespace kelvora {
 

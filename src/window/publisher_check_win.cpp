@@ -6,7 +6,7 @@
 
 #include "shell/publisher_name.h"
 #include "shell/signature_check_win.h"
-#include "window/file_pin_win.h"
+#include "download/file_pin_win.h"
 
 namespace kelvora {
 

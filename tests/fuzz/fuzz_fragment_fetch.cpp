@@ -20,9 +20,9 @@
 #include "memory_stream.h"
 #include "net/http_client.h"
 #include "net_scripted_transport.h"
-#include "window/fragment_fetch.h"
+#include "download/fragment_fetch.h"
 #include "window/fragment_plan.h"
-#include "window/transfer_check.h"
+#include "download/transfer_check.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "memory_stream.h"
 #include "net_scripted_transport.h"
 #include "window/fragment_plan.h"
-#include "window/transfer_check.h"
+#include "download/transfer_check.h"
 
 namespace {
 

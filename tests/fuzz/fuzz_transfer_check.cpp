@@ -13,7 +13,7 @@
 
 #include "fuzz_require.h"
 #include "fuzz_text.h"
-#include "window/transfer_check.h"
+#include "download/transfer_check.h"
 
 namespace {
 

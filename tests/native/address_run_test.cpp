@@ -1,4 +1,4 @@
-#include "window/address_run.h"
+#include "download/address_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "window/kept_download.h"
+#include "download/kept_download.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "window/size_request.h"
+#include "download/size_request.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "window/transfer_check.h"
+#include "download/transfer_check.h"
 
 #include <gtest/gtest.h>
 

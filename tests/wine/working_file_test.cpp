@@ -7,7 +7,7 @@
 #include "common/text.h"
 #include "common/win32_handles.h"
 #include "scratch_folder.h"
-#include "window/working_file_win.h"
+#include "download/working_file_win.h"
 
 namespace kelvora {
 namespace {

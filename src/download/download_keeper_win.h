@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/win32_handles.h"
-#include "window/fragment_fetch.h"
+#include "download/fragment_fetch.h"
 
 namespace kelvora {
 

@@ -1,10 +1,10 @@
-#include "window/kept_file_win.h"
+#include "download/kept_file_win.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "window/working_file_win.h"
+#include "download/working_file_win.h"
 
 namespace kelvora {
 

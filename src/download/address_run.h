@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "window/size_request.h"
+#include "download/size_request.h"
 
 namespace kelvora {
 

@@ -2,7 +2,7 @@
 // Pauses of the download run that a close ends at once.
 
 #include "common/stop_signal_win.h"
-#include "window/retry_rules.h"
+#include "download/retry_rules.h"
 
 namespace kelvora {
 

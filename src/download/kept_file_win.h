@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/win32_handles.h"
-#include "window/kept_download.h"
+#include "download/kept_download.h"
 
 namespace kelvora {
 

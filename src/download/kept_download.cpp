@@ -1,10 +1,10 @@
-#include "window/kept_download.h"
+#include "download/kept_download.h"
 
 #include <vector>
 
 #include "common/text.h"
 #include "net/url.h"
-#include "window/transfer_check.h"
+#include "download/transfer_check.h"
 
 namespace kelvora {
 

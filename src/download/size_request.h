@@ -6,7 +6,7 @@
 #include <string>
 
 #include "net/http_client.h"
-#include "window/retry_rules.h"
+#include "download/retry_rules.h"
 
 namespace kelvora {
 

@@ -1,4 +1,4 @@
-#include "window/stop_wait_win.h"
+#include "download/stop_wait_win.h"
 
 namespace kelvora {
 

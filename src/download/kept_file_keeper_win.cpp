@@ -1,9 +1,9 @@
-#include "window/kept_file_keeper_win.h"
+#include "download/kept_file_keeper_win.h"
 
 #include <windows.h>
 
-#include "window/kept_file_win.h"
-#include "window/working_file_win.h"
+#include "download/kept_file_win.h"
+#include "download/working_file_win.h"
 
 namespace kelvora {
 

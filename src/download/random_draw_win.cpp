@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "window/random_draw_win.h"
+#include "download/random_draw_win.h"
 
 namespace kelvora {
 

@@ -1,4 +1,4 @@
-#include "window/fragment_fetch.h"
+#include "download/fragment_fetch.h"
 
 #include <algorithm>
 #include <exception>

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "window/download_keeper_win.h"
+#include "download/download_keeper_win.h"
 
 namespace kelvora {
 

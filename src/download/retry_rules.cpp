@@ -1,4 +1,4 @@
-#include "window/retry_rules.h"
+#include "download/retry_rules.h"
 
 #include <algorithm>
 

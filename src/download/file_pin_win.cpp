@@ -1,4 +1,4 @@
-#include "window/file_pin_win.h"
+#include "download/file_pin_win.h"
 
 #include <windows.h>
 

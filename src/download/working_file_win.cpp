@@ -1,4 +1,4 @@
-#include "window/working_file_win.h"
+#include "download/working_file_win.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/win32_error.h"
-#include "window/file_pin_win.h"
+#include "download/file_pin_win.h"
 
 namespace kelvora {
 

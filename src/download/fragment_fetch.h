@@ -9,8 +9,8 @@
 #include "net/http_client.h"
 #include "net/target_stream.h"
 #include "window/fragment_plan.h"
-#include "window/retry_rules.h"
-#include "window/transfer_check.h"
+#include "download/retry_rules.h"
+#include "download/transfer_check.h"
 
 namespace kelvora {
 
