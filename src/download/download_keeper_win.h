@@ -32,8 +32,8 @@ class DownloadKeeper {
   virtual void Forget() = 0;
 };
 
-// Defined per executable (config/installer_publisher.cpp.in): a keeper in
-// builds with resume attempts and a publisher, none in the others.
+// Defined per executable: each links one of kept_file_download_keeper_win.cpp
+// (builds with resume attempts and a publisher) and no_download_keeper_win.cpp.
 std::unique_ptr<DownloadKeeper> MakeDownloadKeeper();
 
 }  // namespace kelvora

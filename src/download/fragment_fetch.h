@@ -8,7 +8,7 @@
 
 #include "net/http_client.h"
 #include "net/target_stream.h"
-#include "window/fragment_plan.h"
+#include "download/fragment.h"
 #include "download/retry_rules.h"
 #include "download/transfer_check.h"
 

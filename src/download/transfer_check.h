@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "net/http_client.h"
-#include "window/fragment_plan.h"
+#include "download/fragment.h"
 
 namespace kelvora {
 

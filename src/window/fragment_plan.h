@@ -4,13 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace kelvora {
+#include "download/fragment.h"
 
-struct Fragment {
-  int64_t start;   // offset of the fragment's first byte
-  int64_t end;     // inclusive last byte; -1 for an open end
-  int64_t length;  // bytes the fragment covers; -1 when the file size is unknown
-};
+namespace kelvora {
 
 // Splits a file of `size` bytes into disjoint inclusive ranges that together
 // cover bytes 0 .. size-1, in order; all fragments but the last have size div n

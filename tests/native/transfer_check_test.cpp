@@ -1,4 +1,5 @@
 #include "download/transfer_check.h"
+#include "window/fragment_plan.h"
 
 #include <gtest/gtest.h>
 
