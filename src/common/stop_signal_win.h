@@ -3,6 +3,11 @@
 // raises a flag and then an event, so that the check every network call makes
 // before it starts costs no trip to the kernel, and a wait can still take the
 // event together with what it waits for.
+//
+// A call's check and its start exclude the stop (StartUnlessSet): once Set()
+// has returned, no call starts. The lock behind this is held only while a
+// call is being started, never across a wait, and a reader's uncontended
+// acquire stays in user mode.
 
 #include <windows.h>
 
@@ -20,14 +25,27 @@ class StopSignal {
   StopSignal& operator=(const StopSignal&) = delete;
 
   bool Ready() const { return static_cast<bool>(event_); }
-  // Any thread.
+  // Any thread. When it returns, every StartUnlessSet has either finished
+  // its start or will not start.
   void Set();
   bool IsSet() const { return set_.load(std::memory_order_acquire); }
+  // Any thread: runs `start` (which must only start something, not wait for
+  // it) unless the stop is set, and returns whether it ran. Set() waits for
+  // a start in progress to return.
+  template <typename Start>
+  bool StartUnlessSet(Start&& start) const {
+    ::AcquireSRWLockShared(&lock_);
+    const bool run = !IsSet();
+    if (run) start();
+    ::ReleaseSRWLockShared(&lock_);
+    return run;
+  }
   // Manual-reset, signalled once set; lives as long as this object.
   HANDLE Event() const { return event_.get(); }
 
  private:
   std::atomic<bool> set_{false};
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
   unique_handle event_;
 };
 

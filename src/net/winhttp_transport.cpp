@@ -171,11 +171,17 @@ class WinHttpRequest : public TransportRequest {
   std::uint32_t Call(Start start) {
     if (!request_) return ERROR_WINHTTP_OPERATION_CANCELLED;
     std::uint32_t error = ERROR_WINHTTP_OPERATION_CANCELLED;
-    if (!transport_.Stopped()) {
+    bool started = false;
+    DWORD start_error = 0;
+    // The check and the start exclude a stop: once the window's Set() has
+    // returned, no call starts. An asynchronous start returns at once.
+    const bool ran = transport_.StartUnlessStopped([&] {
       link_->BeginCall();
-      const bool started = start();
-      const DWORD start_error = started ? 0 : ::GetLastError();
+      started = start();
+      start_error = started ? 0 : ::GetLastError();
       link_->EndCall();
+    });
+    if (ran) {
       error = started ? link_->Await(transport_.stop_event(), transport_.timeout_ms() + kNoWordGrace) : start_error;
       // A stop that came while the call was finishing still counts: the run is over.
       if (!error && transport_.Stopped()) error = ERROR_WINHTTP_OPERATION_CANCELLED;

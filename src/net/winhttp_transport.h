@@ -45,6 +45,16 @@ class WinHttpTransport : public Transport {
   DWORD timeout_ms() const { return timeout_ms_; }
   HANDLE stop_event() const { return stop_ ? stop_->Event() : nullptr; }
   bool Stopped() const;
+  // Runs `start` unless the run is stopped, excluding a stop meanwhile
+  // (StopSignal::StartUnlessSet); returns whether it ran.
+  template <typename Start>
+  bool StartUnlessStopped(Start&& start) const {
+    if (!stop_) {
+      start();
+      return true;
+    }
+    return stop_->StartUnlessSet(start);
+  }
   void RecordSecureFailure(std::uint32_t reasons) { secure_failures_ |= reasons; }
 
  private:

@@ -8,7 +8,9 @@
 #include <winhttp.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "common/stop_signal_win.h"
 #include "net/http_client.h"
@@ -106,6 +108,50 @@ TEST(NetStop, NoWinHttpCallStartsOnceTheRunIsStopped) {
   EXPECT_EQ(receives.load(), 0);
   EXPECT_EQ(queries.load(), 0);
   EXPECT_EQ(reads.load(), 0);
+}
+
+// A stop set from another thread while a call is being started: Set() must
+// not return before the start has, and the call after it never starts. The
+// start holds still for a while, which a check made before the start (and
+// not together with it) would let a stop slip past.
+StopSignal* stop_during_send = nullptr;
+std::atomic<bool> set_returned{false};
+std::atomic<bool> set_returned_during_send{false};
+std::thread closer;
+BOOL WINAPI SendThatIsStoppedMeanwhile(HINTERNET request, LPCWSTR headers, DWORD headers_length, LPVOID optional,
+                                       DWORD optional_length, DWORD total_length, DWORD_PTR context) {
+  ++sends;
+  closer = std::thread([] {
+    stop_during_send->Set();
+    set_returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  set_returned_during_send = set_returned.load();
+  return WinHttp()->SendRequest(request, headers, headers_length, optional, optional_length, total_length, context);
+}
+
+TEST(NetStop, AStopWaitsForACallBeingStartedAndNoCallStartsAfterIt) {
+  WinHttpApi api = CountingApi();
+  api.SendRequest = SendThatIsStoppedMeanwhile;
+  StopSignal stop;
+  ASSERT_TRUE(stop.Ready());
+  stop_during_send = &stop;
+  set_returned = set_returned_during_send = false;
+  WinHttpTransport transport(&stop, WinHttpTransport::kTimeoutMs, &api);
+  const Url url = *ParseUrl(kUnreachable);
+  auto request = transport.NewRequest();
+  std::uint32_t error = 0;
+  ASSERT_EQ(request->Open(url, L"GET", error), OpenFailure::None);
+  // The send started before the stop; the stop ends its wait.
+  EXPECT_NE(request->Send(), 0u);
+  closer.join();
+  EXPECT_EQ(sends.load(), 1);
+  EXPECT_FALSE(set_returned_during_send.load()) << "Set() returned while a call was being started";
+  EXPECT_TRUE(stop.IsSet());
+  auto next = transport.NewRequest();
+  ASSERT_EQ(next->Open(url, L"GET", error), OpenFailure::None);
+  EXPECT_EQ(next->Send(), static_cast<std::uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+  EXPECT_EQ(sends.load(), 1);
 }
 
 TEST(NetStop, AStoppedClientSendsNothing) {
