@@ -149,8 +149,12 @@ TEST(KeptFileKeeper, AHardLinkIsLeftAloneAndNeverWrittenThrough) {
     const std::string record_text = FormatKeptDownload(Record());
     testing::WriteTestFile(row.link_data ? other_data : scratch.Data(), kBytes);
     testing::WriteTestFile(row.link_record ? other_record : scratch.Record(), record_text);
-    if (row.link_data) ASSERT_TRUE(CreateHardLinkW(scratch.Data().c_str(), other_data.c_str(), nullptr));
-    if (row.link_record) ASSERT_TRUE(CreateHardLinkW(scratch.Record().c_str(), other_record.c_str(), nullptr));
+    if (row.link_data) {
+      ASSERT_TRUE(CreateHardLinkW(scratch.Data().c_str(), other_data.c_str(), nullptr));
+    }
+    if (row.link_record) {
+      ASSERT_TRUE(CreateHardLinkW(scratch.Record().c_str(), other_record.c_str(), nullptr));
+    }
     // Measured here under Wine 8 as on Windows: a hard link's file has two names.
     ASSERT_EQ(Links(scratch.Data()), row.link_data ? 2u : 1u);
     ASSERT_EQ(Links(scratch.Record()), row.link_record ? 2u : 1u);
@@ -170,8 +174,12 @@ TEST(KeptFileKeeper, AHardLinkIsLeftAloneAndNeverWrittenThrough) {
     keeper->KeepOrDiscard(CutOff(scratch, "abcdefghijklmnopqrst"), kUrl, kTotal, Reached(20));
     EXPECT_EQ(Read(scratch.Data()), "abcdefghijklmnopqrst");
     EXPECT_EQ(Read(scratch.Record()), FormatKeptDownload(Record(kUrl, 20)));
-    if (row.link_data) EXPECT_EQ(Read(other_data), kBytes);
-    if (row.link_record) EXPECT_EQ(Read(other_record), record_text);
+    if (row.link_data) {
+      EXPECT_EQ(Read(other_data), kBytes);
+    }
+    if (row.link_record) {
+      EXPECT_EQ(Read(other_record), record_text);
+    }
     EXPECT_EQ(Links(scratch.Data()), 1u);
     EXPECT_EQ(Links(scratch.Record()), 1u);
   }
