@@ -16,7 +16,8 @@ std::wstring RecordName(const std::wstring& target) { return target + L".kept-in
 // A record is a few hundred bytes; anything longer is not one.
 constexpr DWORD kLongestRecord = 8192;
 
-// What lies at a kept name.
+// What lies at a kept name: nothing, a file this run may take, or anything
+// it must leave as it is.
 enum class Found { Nothing, Own, Foreign };
 
 struct Opened {
@@ -53,8 +54,10 @@ Opened OpenOwnFile(const std::wstring& path, DWORD access) {
     opened.found = Found::Foreign;
     return opened;
   }
-  opened.found = Found::Own;
   opened.file.reset(::ReOpenFile(look.get(), access, FILE_SHARE_READ, 0));
+  // One that another holds open (a second instance of the program) is not
+  // this run's to take or remove either.
+  opened.found = opened.file ? Found::Own : Found::Foreign;
   return opened;
 }
 

@@ -201,14 +201,37 @@ TEST(KeptFileKeeper, AHardLinkStaysWhenTheRunCompletes) {
   EXPECT_TRUE(Exists(scratch.Record()));
 }
 
+// Kept bytes that another holds open for writing (a second instance of the
+// program in the middle of its run) are neither taken nor removed, nor is
+// their record.
+TEST(KeptFileKeeper, KeptBytesThatAnotherHoldsAreLeftAlone) {
+  Scratch scratch;
+  Keep(scratch, kBytes, Record());
+  const unique_file other(CreateFileW(scratch.Data().c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(other);
+  auto keeper = MakeKeptFileKeeper();
+  keeper->TakeUp(scratch.Target());
+  unique_file working;
+  EXPECT_FALSE(keeper->TakeFor(kUrl, kTotal, working));
+  keeper->Forget();
+  EXPECT_EQ(Read(scratch.Data()), kBytes);
+  EXPECT_EQ(Read(scratch.Record()), FormatKeptDownload(Record()));
+}
+
 // A symbolic link at the kept name leads elsewhere: left alone like a hard
-// link. Where the system cannot make one (Wine 8 here), the row is not run;
-// the decision itself has a native row with the file's facts faked.
+// link. Where the system cannot make one, the row is not run; the decision
+// itself has a native row with the file's facts faked. Measured under Wine 8:
+// CreateSymbolicLinkW returns TRUE and leaves nothing at the name, so the
+// link is checked to be there before the row counts.
 TEST(KeptFileKeeper, ASymbolicLinkIsLeftAlone) {
   Scratch scratch;
   const std::wstring other = scratch.Path(L"other.bin");
   testing::WriteTestFile(other, kBytes);
-  if (!CreateSymbolicLinkW(scratch.Data().c_str(), other.c_str(), 0)) GTEST_SKIP() << "no symbolic links here";
+  const bool made = CreateSymbolicLinkW(scratch.Data().c_str(), other.c_str(), 0);
+  const DWORD attributes = GetFileAttributesW(scratch.Data().c_str());
+  if (!made || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    GTEST_SKIP() << "no symbolic link at the kept name here";
   testing::WriteTestFile(scratch.Record(), FormatKeptDownload(Record()));
   auto keeper = MakeKeptFileKeeper();
   keeper->TakeUp(scratch.Target());
