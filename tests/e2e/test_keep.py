@@ -139,3 +139,29 @@ def test_kept_bytes_changed_on_the_disk_never_reach_a_launch(releases, vendor_se
     assert (temp_folder / TARGET).read_bytes() == release
     launches = wait_launches(launch_log)
     assert len(launches) == 1
+
+
+def test_a_hard_link_at_the_kept_name_is_never_written_through(releases, vendor_server, run_installer, uia,
+                                                               temp_folder, launch_log):
+    """Somebody with access to the temporary folder puts, at the kept name, a
+    second name of a file of theirs that holds what the record names. The
+    program neither continues nor writes it, and downloads from byte 0."""
+    release = releases[0]
+    first_run_cut_off(scenarios.ResumableFile([release], drops=[DIES_AFTER], stall=True), vendor_server,
+                      run_installer, uia, temp_folder, launch_log)
+    kept = temp_folder / KEPT[0]
+    other = temp_folder / "other.bin"
+    kept.rename(other)
+    other_bytes = other.read_bytes()
+    kept.hardlink_to(other)
+    record = (temp_folder / KEPT[1]).read_bytes()
+    _, server_file = second_run([release], vendor_server, run_installer)
+
+    assert server_file.gets == [(f"bytes=0-{len(release) - 1}", None)]
+    assert (temp_folder / TARGET).read_bytes() == release
+    assert len(wait_launches(launch_log)) == 1
+    # Left as it was: the other file, its second name and the record.
+    assert other.read_bytes() == other_bytes
+    assert kept.stat().st_nlink == 2 and kept.samefile(other)
+    assert (temp_folder / KEPT[1]).read_bytes() == record
+    assert files_in(temp_folder) == sorted([TARGET, *KEPT, "other.bin"])
