@@ -49,7 +49,11 @@ check_address() {
 }
 [ -n "$url" ] || fail "KELVORA_DOWNLOAD_URL is required: the https address of Kelvora_Install.exe"
 check_address KELVORA_DOWNLOAD_URL "$url"
-# A list as CMake writes one: ";" between the addresses.
+# A list as CMake writes one: ";" between the addresses. A line break would
+# hide every line after the first from the reading below.
+case "${KELVORA_FALLBACK_URLS:-}" in
+  *$'\n'* | *$'\r'*) fail "KELVORA_FALLBACK_URLS must not contain a line break: give the addresses on one line with ';' between them" ;;
+esac
 fallback_list=""
 IFS=';' read -r -a fallbacks <<<"${KELVORA_FALLBACK_URLS:-}" || true
 for address in ${fallbacks[@]+"${fallbacks[@]}"}; do

@@ -12,10 +12,24 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 
 #include "common/win32_handles.h"
 
 namespace kelvora {
+
+// A reader of a stop's flag that may outlive the StopSignal: for a thread
+// that a stop leaves behind. An empty one is never set. Any thread.
+class StopFlag {
+ public:
+  StopFlag() = default;
+  bool IsSet() const { return set_ && set_->load(std::memory_order_acquire); }
+
+ private:
+  friend class StopSignal;
+  explicit StopFlag(std::shared_ptr<const std::atomic<bool>> set) : set_(std::move(set)) {}
+  std::shared_ptr<const std::atomic<bool>> set_;
+};
 
 class StopSignal {
  public:
@@ -28,7 +42,9 @@ class StopSignal {
   // Any thread. When it returns, every StartUnlessSet has either finished
   // its start or will not start.
   void Set();
-  bool IsSet() const { return set_.load(std::memory_order_acquire); }
+  bool IsSet() const { return set_->load(std::memory_order_acquire); }
+  // The flag alone, shared: it stays readable after this object is gone.
+  StopFlag Flag() const { return StopFlag(set_); }
   // Any thread: runs `start` (which must only start something, not wait for
   // it) unless the stop is set, and returns whether it ran. Set() waits for
   // a start in progress to return.
@@ -44,7 +60,8 @@ class StopSignal {
   HANDLE Event() const { return event_.get(); }
 
  private:
-  std::atomic<bool> set_{false};
+  // Shared with the StopFlags given out (a thread left behind may hold one).
+  std::shared_ptr<std::atomic<bool>> set_ = std::make_shared<std::atomic<bool>>(false);
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   unique_handle event_;
 };

@@ -18,7 +18,9 @@ AddressRun TryAddresses(const std::vector<std::wstring>& addresses, const Addres
     run.address = index;
     const SizeAnswer size = steps.ask_size(addresses[index]);
     run.answered |= size.answered;
-    if (size.stopped) break;
+    // A close right after the size answer begins no fetch: nothing of the
+    // files (kept bytes among them) is touched then.
+    if (size.stopped || steps.stopped()) break;
     if (!size.usable) continue;
     const FetchEnd end = steps.fetch(addresses[index], size.size, index);
     if (end == FetchEnd::Accepted) {

@@ -36,6 +36,10 @@ bool MayContinue(const KeptDownload& kept, const std::wstring& url, std::int64_t
   return MayKeep(kept) && kept.url == url && kept.total == size;
 }
 
+bool OnlyItsOwnFile(const KeptFileFacts& facts) {
+  return !facts.directory && !facts.reparse_point && facts.links == 1;
+}
+
 std::string FormatKeptDownload(const KeptDownload& kept) {
   std::string text(kFirstLine);
   text += "\nurl=" + ToUtf8(kept.url);

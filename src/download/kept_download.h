@@ -30,6 +30,20 @@ bool MayKeep(const KeptDownload& kept);
 // gave `size`: the same address, the same total, and a record that may be kept.
 bool MayContinue(const KeptDownload& kept, const std::wstring& url, std::int64_t size);
 
+// What a file's own handle tells of it (the Win32 side fills it from
+// GetFileInformationByHandle), as far as kept bytes go.
+struct KeptFileFacts {
+  bool directory = false;
+  bool reparse_point = false;  // a symbolic link, junction or other reparse point
+  std::uint32_t links = 0;     // the file's names (hard links)
+};
+
+// Whether kept bytes or their record may be read from, and written to, a
+// file: only a regular file with exactly one name. A second name may belong to
+// somebody else's file (anybody may make a link in a shared temporary folder),
+// and a reparse point leads elsewhere: either is left alone.
+bool OnlyItsOwnFile(const KeptFileFacts& facts);
+
 // The record as the text of its file (UTF-8, one "name=value" per line)
 // and back. Parsing takes what the disk holds, which anybody may have
 // written: nothing for any text that FormatKeptDownload would not give for

@@ -45,8 +45,10 @@ class KeptFileKeeper : public DownloadKeeper {
     kept_ = KeepBytes(std::move(working), target_, record);
   }
 
+  // Only what this keeper holds is removed: whatever else lies at the kept
+  // names (a link left alone at the start) stays as it is.
   void Forget() override {
-    RemoveKept(target_, kept_ ? std::move(kept_->file) : unique_file());
+    if (kept_) RemoveKept(target_, std::move(kept_->file));
     kept_.reset();
   }
 

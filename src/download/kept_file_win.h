@@ -23,7 +23,10 @@ struct HeldKept {
 
 // The kept bytes an earlier run left for `target`, held, when their record
 // reads back as one that may be kept and the file holds exactly the bytes it
-// names (a regular file, not a link). Anything else there is removed.
+// names. Both must be regular files with exactly one name (OnlyItsOwnFile):
+// when either is anything else (a hard link, a reparse point), both are left
+// as they are, neither read further nor written nor removed. Other leftovers
+// (a record that does not parse, a size that does not match) are removed.
 // Coordinator thread; never throws.
 std::optional<HeldKept> TakeUpKept(const std::wstring& target) noexcept;
 

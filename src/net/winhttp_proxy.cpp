@@ -43,9 +43,12 @@ namespace {
 // One look-up by script or detection. It may fetch a script from the network
 // and cannot be interrupted, so it runs on a thread of its own with a
 // session of its own, and a stop leaves it behind: it then ends by itself,
-// touching only what it owns here.
+// touching only what it owns here (its copy of the table of functions, the
+// stop's shared flag, never the StopSignal, which the window owns and which
+// may be gone by then).
 struct Lookup {
-  const WinHttpApi* api;
+  WinHttpApi api;
+  StopFlag stop;
   std::wstring url;
   std::optional<std::wstring> script_url;
   bool auto_logon = false;
@@ -53,8 +56,14 @@ struct Lookup {
   unique_handle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
   void Run() {
-    const unique_hinternet session(
-        api->Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // The session goes through the same table it came from.
+    struct Session {
+      const WinHttpApi& api;
+      HINTERNET handle;
+      ~Session() {
+        if (handle) api.CloseHandle(handle);
+      }
+    } session{api, api.Open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)};
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (script_url) {
       options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -65,7 +74,14 @@ struct Lookup {
     }
     options.fAutoLogonIfChallenged = auto_logon ? TRUE : FALSE;
     WINHTTP_PROXY_INFO info = {};
-    if (!session || !api->GetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
+    // A stop set while this thread started asks nothing of the network. The
+    // instant between this check and the call remains: a stop set there
+    // does not prevent the call, which cannot be interrupted and then
+    // fetches the script on this thread left behind, its answer unused. The
+    // call blocks, so no lock may hold the stop off across it.
+    if (stop.IsSet()) {
+      answer.error = ERROR_WINHTTP_OPERATION_CANCELLED;
+    } else if (!session.handle || !api.GetProxyForUrl(session.handle, url.c_str(), &options, &info)) {
       answer.error = ::GetLastError();
     } else {
       std::wstring proxy = TakeGlobalString(info.lpszProxy);
@@ -90,7 +106,8 @@ ProxyAnswer LookUpProxyWithWinHttp(const WinHttpApi& api, const ProxyQuery& quer
   failed.error = ERROR_WINHTTP_OPERATION_CANCELLED;
   if (stop && stop->IsSet()) return failed;
   auto lookup = std::make_shared<Lookup>();
-  lookup->api = &api;
+  lookup->api = api;
+  if (stop) lookup->stop = stop->Flag();
   lookup->url = *query.url;
   if (query.script_url) lookup->script_url = *query.script_url;
   lookup->auto_logon = query.auto_logon;

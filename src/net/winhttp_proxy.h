@@ -21,7 +21,9 @@ ProxySetting FindProxyWithWinHttp(const WinHttpApi& api, const std::wstring& url
 
 // One look-up by script or detection, on a thread of its own that a stop
 // leaves behind. Once `stop` is set no thread starts and WinHTTP is not asked:
-// the answer is ERROR_WINHTTP_OPERATION_CANCELLED.
+// the answer is ERROR_WINHTTP_OPERATION_CANCELLED; a thread already started
+// looks at the stop right before it asks. The thread keeps a copy of `api`
+// and the stop's shared flag: neither `api` nor `stop` needs to outlive it.
 ProxyAnswer LookUpProxyWithWinHttp(const WinHttpApi& api, const ProxyQuery& query, const StopSignal* stop);
 
 }  // namespace kelvora::net

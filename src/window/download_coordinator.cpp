@@ -23,6 +23,7 @@
 #include "window/FDownloadDemo.h"
 #include "download/address_run.h"
 #include "download/download_keeper_win.h"
+#include "download/fetch_files.h"
 #include "window/download_thread_win.h"
 #include "download/file_pin_win.h"
 #include "window/progress_text.h"
@@ -71,6 +72,23 @@ void WaitForWorkers(const std::vector<std::unique_ptr<TDownloadThread>>& workers
   }
 }
 
+// The coordinator's files as a fetch from `url` begins: the earlier file at
+// the target path, the kept bytes and the working file.
+class RunFiles : public FetchFiles {
+ public:
+  explicit RunFiles(DownloadRunState& state) : state_(state) {}
+  void RemoveEarlierFile() override { kelvora::RemoveEarlierFile(state_.LFileName); }
+  std::optional<ResumePoint> TakeKept(const std::wstring& url, std::int64_t size) override {
+    return state_.keeper ? state_.keeper->TakeFor(url, size, state_.working_file) : std::nullopt;
+  }
+  void CreateWorkingFile(std::int64_t size) override {
+    state_.working_file = kelvora::CreateWorkingFile(state_.LWorkingName, size);
+  }
+
+ private:
+  DownloadRunState& state_;
+};
+
 // The whole file from `url` into a new working file (or on from bytes an
 // earlier run kept), put in place when complete and kept (held) when it
 // passes the publisher check. Throws what setting the file up throws.
@@ -80,19 +98,24 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
   // nothing is set aside for it.
   if (!InstallerSizeAllowed(size)) return FetchEnd::Failed;
 
-  // Only a complete download may lie at the target path from now on.
-  RemoveEarlierFile(state.LFileName);
   state.LSize = size;
   state.plan = PlanFragments(state.LSize, ThreadCount);
-  std::optional<ResumePoint> continue_from;
   // Kept bytes are the first bytes of the file: only a plan of one fragment goes on from them.
   const bool single_fragment = state.plan.size() == 1;
-  if (state.keeper && single_fragment) continue_from = state.keeper->TakeFor(url, size, state.working_file);
+  // Only a complete download may lie at the target path from now on. A close
+  // before any of these steps leaves it and all after it untouched: kept
+  // bytes stay as they are, with their record, for the next run.
+  RunFiles files(state);
+  PreparedFiles prepared = PrepareFetchFiles(files, [&form] { return form.FClosingForm.load(); }, url, size,
+                                             state.keeper && single_fragment);
+  if (prepared.stopped) return FetchEnd::Stopped;
+  std::optional<ResumePoint> continue_from = std::move(prepared.continue_from);
   int attempts = kResumeAttempts;
 
   // Twice at most: once more from byte 0 when a file continued from kept
   // bytes fails the publisher check (the kept bytes may have been changed).
   for (;;) {
+    // Once more from byte 0 after a refusal: a new working file.
     if (!state.working_file) state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
     std::vector<std::unique_ptr<TDownloadThread>> workers;
     for (state.I = 0; state.I < static_cast<std::int32_t>(state.plan.size()) && !form.FClosingForm; ++state.I) {
@@ -117,13 +140,16 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
     WaitForWorkers(workers, form.RunStopSignal().Event());
 
     std::vector<TransferOutcome> outcomes;
-    FetchProgress progress;
+    std::optional<FetchProgress> first;
     for (auto& worker : workers) {
       worker->WaitForEnd();
       outcomes.push_back(worker->Outcome());
-      if (outcomes.size() == 1) progress = worker->Progress();
+      if (outcomes.size() == 1) first = worker->Progress();
       worker.reset();
     }
+    // A close before the first worker began leaves the kept bytes that
+    // became the working file as they were: the keeper gets them back.
+    const FetchProgress progress = StandingAfterFetch(continue_from, first ? &*first : nullptr);
     if (!DownloadComplete(state.plan, state.LSize, outcomes)) {
       if (state.keeper && single_fragment)
         state.keeper->KeepOrDiscard(std::move(state.working_file), url, size, progress);

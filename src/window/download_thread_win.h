@@ -43,7 +43,11 @@ class TDownloadThread {
   void SetResumeAttempts(int attempts) { resume_attempts_ = attempts; }
   // Bytes an earlier run left in place at the fragment's start, to continue
   // (FetchRequest::continue_from); set before Start.
-  void SetContinuation(std::optional<ResumePoint> point) { continue_from_ = std::move(point); }
+  // Until the fetch reports otherwise, the fragment stands where those bytes end.
+  void SetContinuation(std::optional<ResumePoint> point) {
+    if (point) progress_.reached = *point;
+    continue_from_ = std::move(point);
+  }
   // Waits for the thread's end.
   ~TDownloadThread();
   TDownloadThread(const TDownloadThread&) = delete;

@@ -32,17 +32,20 @@ def installer_exe() -> Path:
 
 @pytest.fixture(scope="module")
 def releases(standin_exe, certs, work_dir) -> list[bytes]:
-    """Two releases of the installer signed by the publisher, each a few MiB
-    with a pattern of its own (data appended before signing)."""
+    """Three releases of the installer signed by the publisher, each a few MiB
+    with a pattern of its own (data appended before signing): the first two
+    of the same size, the third longer."""
     folder = work_dir / "keep"
     folder.mkdir(parents=True, exist_ok=True)
     signer = code_signing_certificate(certs.ca_cert.parent, paths.checked_publisher())
     made = []
-    for number in (1, 2):
-        padding = bytes((i * (5 + number) + i // 253) & 0xFF for i in range(3 * 1024 * 1024 + 777))
+    for number, extra in ((1, 0), (2, 0), (3, 4096)):
+        padding = bytes((i * (5 + number) + i // 253) & 0xFF for i in range(3 * 1024 * 1024 + 777 + extra))
         unsigned = folder / f"release-{number}.exe"
         unsigned.write_bytes(Path(standin_exe).read_bytes() + padding)
         made.append(sign(unsigned, signer, certs.ca_cert, folder / f"release-{number}-signed.exe").read_bytes())
+    # What the tests below rely on of the bench, not a branch of theirs.
+    assert len(made[0]) == len(made[1]) != len(made[2])
     return made
 
 
@@ -87,22 +90,32 @@ def test_a_cut_off_download_goes_on_in_the_next_run(releases, vendor_server, run
     assert len(wait_launches(launch_log)) == 1
 
 
-def test_a_new_release_between_the_runs_is_fetched_whole(releases, vendor_server, run_installer, uia, temp_folder,
-                                                         launch_log):
-    old, new = releases
-    first_run_cut_off(scenarios.ResumableFile([old], drops=[DIES_AFTER], stall=True), vendor_server, run_installer,
-                      uia, temp_folder, launch_log)
+def test_a_new_release_of_the_same_size_starts_over_after_if_range(releases, vendor_server, run_installer, uia,
+                                                                    temp_folder, launch_log):
+    old, new = releases[0], releases[1]
+    kept = first_run_cut_off(scenarios.ResumableFile([old], drops=[DIES_AFTER], stall=True), vendor_server,
+                             run_installer, uia, temp_folder, launch_log)
     # The server now holds only the new release, under a new ETag ("v1").
     _, server_file = second_run([new], vendor_server, run_installer, first_tag=1)
 
-    if len(new) == len(old):
-        # The same size: the kept bytes are asked for with If-Range, which no
-        # longer matches; the 200 is not taken and the file starts over.
-        assert [if_range for _, if_range in server_file.gets] == ['"v0"', None]
-    else:
-        # Another size: the kept bytes went, and the file came whole.
-        assert [if_range for _, if_range in server_file.gets] == [None]
-    assert server_file.gets[-1][0] == f"bytes=0-{len(new) - 1}"
+    # The same size: the kept bytes are asked to be continued with If-Range,
+    # which no longer matches; the 200 is not taken and the file starts over.
+    assert server_file.gets == [(f"bytes={kept}-{len(new) - 1}", '"v0"'), (f"bytes=0-{len(new) - 1}", None)]
+    assert files_in(temp_folder) == [TARGET]
+    assert (temp_folder / TARGET).read_bytes() == new
+    assert len(wait_launches(launch_log)) == 1
+
+
+def test_a_new_release_of_another_size_is_fetched_whole(releases, vendor_server, run_installer, uia, temp_folder,
+                                                        launch_log):
+    old, new = releases[0], releases[2]
+    first_run_cut_off(scenarios.ResumableFile([old], drops=[DIES_AFTER], stall=True), vendor_server, run_installer,
+                      uia, temp_folder, launch_log)
+    _, server_file = second_run([new], vendor_server, run_installer, first_tag=1)
+
+    # Another size: the kept bytes cannot be part of it. They are removed
+    # with their record, and the file comes whole in one GET without If-Range.
+    assert server_file.gets == [(f"bytes=0-{len(new) - 1}", None)]
     assert files_in(temp_folder) == [TARGET]
     assert (temp_folder / TARGET).read_bytes() == new
     assert len(wait_launches(launch_log)) == 1
@@ -126,3 +139,29 @@ def test_kept_bytes_changed_on_the_disk_never_reach_a_launch(releases, vendor_se
     assert (temp_folder / TARGET).read_bytes() == release
     launches = wait_launches(launch_log)
     assert len(launches) == 1
+
+
+def test_a_hard_link_at_the_kept_name_is_never_written_through(releases, vendor_server, run_installer, uia,
+                                                               temp_folder, launch_log):
+    """Somebody with access to the temporary folder puts, at the kept name, a
+    second name of a file of theirs that holds what the record names. The
+    program neither continues nor writes it, and downloads from byte 0."""
+    release = releases[0]
+    first_run_cut_off(scenarios.ResumableFile([release], drops=[DIES_AFTER], stall=True), vendor_server,
+                      run_installer, uia, temp_folder, launch_log)
+    kept = temp_folder / KEPT[0]
+    other = temp_folder / "other.bin"
+    kept.rename(other)
+    other_bytes = other.read_bytes()
+    kept.hardlink_to(other)
+    record = (temp_folder / KEPT[1]).read_bytes()
+    _, server_file = second_run([release], vendor_server, run_installer)
+
+    assert server_file.gets == [(f"bytes=0-{len(release) - 1}", None)]
+    assert (temp_folder / TARGET).read_bytes() == release
+    assert len(wait_launches(launch_log)) == 1
+    # Left as it was: the other file, its second name and the record.
+    assert other.read_bytes() == other_bytes
+    assert kept.stat().st_nlink == 2 and kept.samefile(other)
+    assert (temp_folder / KEPT[1]).read_bytes() == record
+    assert files_in(temp_folder) == sorted([TARGET, *KEPT, "other.bin"])

@@ -28,6 +28,7 @@ struct Behaviour {
   SizeAnswer size;
   FetchEnd fetch = FetchEnd::Failed;
   bool stop_after = false;  // the user closes while this address is tried
+  bool stop_after_size = false;  // the user closes right after this address's size answer
 };
 
 const SizeAnswer kSized{true, true, false, 1000};
@@ -61,7 +62,7 @@ TEST_P(AddressRunTable, EachAddressStartsWithItsSizeRequestAndGivesWayUntilOneGi
   fake.ask_size = [&](const std::wstring& url) {
     const std::size_t i = index_of(url);
     steps.push_back("size " + std::to_string(i));
-    if (c.addresses[i].size.stopped) stopped = true;
+    if (c.addresses[i].size.stopped || c.addresses[i].stop_after_size) stopped = true;
     return c.addresses[i].size;
   };
   fake.fetch = [&](const std::wstring& url, std::int64_t size, std::size_t index) {
@@ -104,7 +105,14 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"a stopped fetch starts no further address", {{kSized, FetchEnd::Stopped}, {kSized}},
                 {"size 0", "fetch 0 1000"}, false, true, 0},
         RunCase{"a close during a size request's pause starts nothing more", {{kStoppedInPause}, {kSized}},
-                {"size 0"}, false, true, 0}),
+                {"size 0"}, false, true, 0},
+        // The size answer came, and then the close: no fetch begins, so
+        // nothing of the files (kept bytes among them) is touched.
+        RunCase{"a close right after the size answer starts no fetch",
+                {{kSized, FetchEnd::Accepted, false, true}, {kSized, FetchEnd::Accepted}}, {"size 0"}, false, true,
+                0},
+        RunCase{"a close right after a size answer without a size starts no fetch",
+                {{kNoSize, FetchEnd::Accepted, false, true}}, {"size 0"}, false, true, 0}),
     [](const ::testing::TestParamInfo<RunCase>& info) {
       std::string name;
       for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';

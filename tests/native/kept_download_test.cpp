@@ -95,3 +95,30 @@ TEST(KeptDownloadRecord, RefusesAnythingElse) {
 
 }  // namespace
 }  // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+// The facts a file's handle gives, as the platform reports them; rows that
+// Wine cannot make (a reparse point at the kept name) run here with the
+// facts faked.
+TEST(KeptFile, OnlyARegularFileWithOneNameIsTakenOrWritten) {
+  struct Row {
+    const char* name;
+    KeptFileFacts facts;
+    bool own;
+  } rows[] = {
+      {"a regular file with one name", {false, false, 1}, true},
+      {"a second hard link", {false, false, 2}, false},
+      {"many hard links", {false, false, 1024}, false},
+      {"no name left (being deleted)", {false, false, 0}, false},
+      {"a symbolic link or other reparse point", {false, true, 1}, false},
+      {"a reparse point with a second name", {false, true, 2}, false},
+      {"a folder", {true, false, 1}, false},
+      {"a junction", {true, true, 1}, false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(OnlyItsOwnFile(row.facts), row.own) << row.name;
+}
+
+}  // namespace
+}  // namespace kelvora

@@ -76,6 +76,9 @@ TEST(HttpDate, ReadsTheThreeFormsAndRefusesTheRest) {
       {L"Thu, 01 Jan 1970 00:00:00 GMT", 0},
       {L"Thu, 29 Feb 2024 12:00:00 GMT", 1709208000},
       {L"Wednesday, 01-Jan-25 00:00:00 GMT", 1735689600},
+      // The two-digit year's cut-off: 70 is the first year of 19xx, 69 the last of 20xx.
+      {L"Thursday, 01-Jan-70 00:00:00 GMT", 0},
+      {L"Tuesday, 31-Dec-69 00:00:00 GMT", 3155673600},
       {L"Wed, 01-Jan-25 00:00:00 GMT", std::nullopt},
       {L"Sat, 29 Feb 2025 12:00:00 GMT", std::nullopt},  // not a leap year
       {L"Sun, 31 Apr 2026 12:00:00 GMT", std::nullopt},

@@ -78,3 +78,25 @@ def test_configuring_stops_at_a_bad_address(tmp_path, setting, value):
                              f"-D{setting}={value}"], capture_output=True, text=True, timeout=300)
     assert result.returncode != 0
     assert setting in result.stderr and "https://" in result.stderr
+
+
+# A line break in the fallback list: each address must still be seen, so the
+# list is refused as a whole rather than read up to its first line.
+LINE_BREAKS = [
+    ("between two good addresses", f"{GOOD}\nhttps://mirror.example/k/Kelvora_Install.exe"),
+    ("after a semicolon", f"{GOOD};\nhttps://mirror.example/k/Kelvora_Install.exe"),
+    ("carriage return and line feed", f"{GOOD}\r\nhttps://mirror.example/k/Kelvora_Install.exe"),
+    ("a bad address on the second line", f"{GOOD}\nhttps://b.example/x y.exe"),
+    ("at the end", f"{GOOD}\n"),
+]
+
+
+@pytest.mark.parametrize("case, fallbacks", LINE_BREAKS, ids=[case[0] for case in LINE_BREAKS])
+def test_release_script_refuses_a_fallback_list_with_a_line_break(tmp_path, case, fallbacks):
+    settings = {"KELVORA_DOWNLOAD_URL": GOOD, "KELVORA_SIGN_CA": str(tmp_path / "ca.pem"),
+                "KELVORA_FALLBACK_URLS": fallbacks}
+    result = subprocess.run(["bash", str(SOURCE / "scripts" / "release.sh")], env=clean_env(**settings),
+                            capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
+    assert result.returncode != 0
+    assert "KELVORA_FALLBACK_URLS" in result.stderr and "line break" in result.stderr, result.stderr
+    assert "without a certificate" not in result.stderr, result.stderr

@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "common/stop_signal_win.h"
+#include "common/win32_handles.h"
 #include "net/http_client.h"
 #include "net/http_error.h"
 #include "net/winhttp_proxy.h"
@@ -187,6 +189,54 @@ TEST(NetStop, NoProxyLookUpStartsOnceTheRunIsStopped) {
   // A look-up thread would not be waited for: give one the time to ask.
   ::Sleep(500);
   EXPECT_EQ(proxy_lookups.load(), 1);
+}
+
+
+// A close while the look-up's thread is starting: the thread was made before
+// the stop, and the stop comes before the thread asks WinHTTP. The thread
+// then asks nothing. The window's StopSignal is gone by the time the thread
+// looks, as it may be when a closing window leaves the thread behind.
+std::unique_ptr<StopSignal> stop_while_starting;
+HANDLE signal_gone = nullptr;     // set once the test has destroyed the StopSignal
+HANDLE session_closed = nullptr;  // the look-up's session is closed: the thread is at its end
+HINTERNET WINAPI OpenThenStop(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags) {
+  const HINTERNET session = WinHttp()->Open(agent, access, proxy, bypass, flags);
+  stop_while_starting->Set();
+  // Bounded: a test that went wrong must not hang.
+  ::WaitForSingleObject(signal_gone, 10000);
+  return session;
+}
+BOOL WINAPI CloseAndTell(HINTERNET handle) {
+  const BOOL closed = WinHttp()->CloseHandle(handle);
+  ::SetEvent(session_closed);
+  return closed;
+}
+
+TEST(NetStop, ALookUpThreadStoppedBeforeItAsksAsksNothing) {
+  WinHttpApi api = CountingApi();
+  api.Open = OpenThenStop;
+  api.CloseHandle = CloseAndTell;
+  const unique_handle gone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const unique_handle closed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(gone && closed);
+  signal_gone = gone.get();
+  session_closed = closed.get();
+  stop_while_starting = std::make_unique<StopSignal>();
+  ASSERT_TRUE(stop_while_starting->Ready());
+  const std::wstring url = kUnreachable;
+  const std::wstring script = L"http://localhost:1/proxy.pac";
+  ProxyQuery query;
+  query.url = &url;
+  query.script_url = &script;
+
+  // The stop ends the wait for the thread at once.
+  EXPECT_EQ(LookUpProxyWithWinHttp(api, query, stop_while_starting.get()).error,
+            static_cast<std::uint32_t>(ERROR_WINHTTP_OPERATION_CANCELLED));
+  stop_while_starting.reset();
+  ::SetEvent(gone.get());
+  // The thread ends by itself; its session's close is its last WinHTTP call.
+  ASSERT_EQ(::WaitForSingleObject(closed.get(), 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(proxy_lookups.load(), 0);
 }
 
 }  // namespace
