@@ -37,10 +37,11 @@ from . import paths
 from .certs import code_signing_certificate, make_certificates
 from .https_server import ScriptedServer
 from .nginx import NginxServer, place_file
-from .screenshots import take_screenshot
+from .screenshots import take_screenshot, union
 from .signing import sign
 from .standin import read_launches
 from .uia import IDOK, Uia
+from .waiting import wait_until
 from .wine import WineEnv, windows_path
 
 IMAGE = "Kelvora_Installer.exe"
@@ -80,6 +81,8 @@ def main() -> int:
     shutil.rmtree(work / "temp", ignore_errors=True)
     (work / "temp").mkdir(parents=True)
     shots = build / "screenshots"
+    for old in shots.glob("demo-*.png"):  # the paths printed below are this run's only
+        old.unlink()
     launch_log = work / "standin-launch.txt"
     launch_log.unlink(missing_ok=True)
 
@@ -183,16 +186,16 @@ def busy_then_gone(log: list[str]):
 def run_headless(wine: WineEnv, uia: Uia, program, shots: Path, pictures: Path | None = None) -> None:
     confirmation = uia.wait_dialog(image=IMAGE, timeout=60)
     say(f"confirmation: {confirmation['title']!r}: {confirmation['text']!r}")
-    shot(wine, "1-confirmation", confirmation, shots, pictures and pictures / PICTURES["confirmation"])
+    shot(wine, "1-confirmation", confirmation["rect"], shots, pictures and pictures / PICTURES["confirmation"])
     uia.press(IDOK, hwnd=confirmation["hwnd"])
     try:
         window = uia.wait_window(image=IMAGE, title=WINDOW_TITLE, timeout=30)
-        shot(wine, "2-window", window, shots)
+        shot(wine, "2-window", window["rect"], shots)
         at_work = wait_download_at_work(uia, program, window)
         if at_work is not None:
             bar = progress_of(at_work)
             say(f"progress: bar {bar['pos']} of {bar['min']}-{bar['max']}, label {label_of(at_work)!r}")
-            shot(wine, "3-progress", at_work, shots, pictures and pictures / PICTURES["progress"])
+            shot(wine, "3-progress", at_work["rect"], shots, pictures and pictures / PICTURES["progress"])
         elif pictures is not None:
             raise RuntimeError("the download never stood between 10 % and 90 % with its speed on show: "
                                "no picture of the window at work (is --rate 0 or the file too small?)")
@@ -210,9 +213,9 @@ def run_headless(wine: WineEnv, uia: Uia, program, shots: Path, pictures: Path |
         raise
 
 
-def shot(wine: WineEnv, state: str, window: dict, shots: Path, picture: Path | None = None) -> None:
-    """Saves the display cropped to `window` as shots/demo-<state>.png, and a copy as `picture` if given."""
-    path = take_screenshot(wine.display, "demo", state, shots, rect=window["rect"])
+def shot(wine: WineEnv, state: str, rect: dict, shots: Path, picture: Path | None = None) -> None:
+    """Saves the display cropped to `rect` as shots/demo-<state>.png, and a copy as `picture` if given."""
+    path = take_screenshot(wine.display, "demo", state, shots, rect=rect)
     say(f"screenshot {path}")
     if picture is not None:
         picture.parent.mkdir(parents=True, exist_ok=True)
@@ -265,7 +268,9 @@ def run_every_address_down(work: Path, installer: Path, uia_exe: Path, shots: Pa
         uia.press(IDOK, hwnd=confirmation["hwnd"])
         message = uia.wait_dialog(image=IMAGE, title=MESSAGE_TITLE, timeout=300)
         say(f"failure message: {message['title']!r}: {message['text']!r}")
-        shot(wine, "5-failure", message, shots, pictures / PICTURES["failure"])
+        # The message over the window it belongs to.
+        shown = [w["rect"] for w in uia.windows(image=IMAGE, visible=True)] or [message["rect"]]
+        shot(wine, "4-failure", union(shown), shots, pictures / PICTURES["failure"])
         uia.press(IDOK, hwnd=message["hwnd"])
         program.wait(timeout=60)
         say(f"the program ended with exit code {program.popen.returncode}")
@@ -295,7 +300,8 @@ def listening(port: int) -> bool:
 def report_launch(launch_log: Path, temp: Path) -> None:
     files = sorted(p.name for p in temp.iterdir())
     say(f"temporary folder {temp}: {files or 'empty'}")
-    launches = read_launches(launch_log)
+    # The shell starts the stand-in while the program is already ending: its record may come a moment later.
+    launches = wait_until(lambda: read_launches(launch_log), timeout=15, interval=0.1)
     if not launches:
         say("the stand-in installer was not launched (no launch recorded); until the download code is in, "
             "the program's coordinator does nothing but end, and the demo ends after the window")
