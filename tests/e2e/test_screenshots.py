@@ -69,5 +69,6 @@ def test_a_screenshot_is_the_windows_rectangle_with_a_small_margin(shown, croppe
     path = screenshot("cropped", window if cropped_to == "the window given" else None)
     rect = window["rect"]
     width, height = image_size(path)
-    assert abs(width - (rect["width"] + 2 * MARGIN)) <= SLACK and abs(height - (rect["height"] + 2 * MARGIN)) <= SLACK, \
+    expected = (rect["width"] + 2 * MARGIN, rect["height"] + 2 * MARGIN)
+    assert abs(width - expected[0]) <= SLACK and abs(height - expected[1]) <= SLACK, \
         f"{path} is {width}x{height}; the window is {rect['width']}x{rect['height']} with a margin of {MARGIN}"

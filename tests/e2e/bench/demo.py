@@ -281,7 +281,8 @@ def run_every_address_down(work: Path, installer: Path, uia_exe: Path, shots: Pa
 def demo_ports(build: Path) -> list[int]:
     """The loopback ports of the build's download and fallback addresses."""
     addresses = [paths.download_url(build), *(paths.cmake_cache_value("KELVORA_FALLBACK_URLS", build) or "").split(";")]
-    return sorted({urlsplit(a).port for a in addresses if a and urlsplit(a).hostname == "localhost" and urlsplit(a).port})
+    parts = [urlsplit(a) for a in addresses if a]
+    return sorted({p.port for p in parts if p.hostname == "localhost" and p.port})
 
 
 def listening(port: int) -> bool:

@@ -23,16 +23,14 @@ def screenshot_dir() -> Path:
     return path
 
 
-def crop_box(rect: dict, screen: tuple[int, int], margin: int = MARGIN) -> tuple[int, int, int, int]:
+def crop_box(rect: dict, margin: int = MARGIN) -> tuple[int, int, int, int]:
     """(left, top, width, height) of `rect` (left/top/right/bottom in screen
-    pixels) grown by `margin` on each side and kept on the screen."""
-    width, height = screen
-    left = max(0, min(width, rect["left"] - margin))
-    top = max(0, min(height, rect["top"] - margin))
-    right = max(left, min(width, rect["right"] + margin))
-    bottom = max(top, min(height, rect["bottom"] + margin))
-    if right == left or bottom == top:
-        raise ValueError(f"window rectangle {rect} lies off the {width}x{height} screen")
+    pixels) grown by `margin` on each side, kept off negative coordinates;
+    ImageMagick cuts what lies beyond the screen's right and bottom edges."""
+    left, top = max(0, rect["left"] - margin), max(0, rect["top"] - margin)
+    right, bottom = rect["right"] + margin, rect["bottom"] + margin
+    if right <= left or bottom <= top:
+        raise ValueError(f"window rectangle {rect} lies off the screen")
     return left, top, right - left, bottom - top
 
 
@@ -42,13 +40,6 @@ def union(rects: list[dict]) -> dict | None:
         return None
     return {"left": min(r["left"] for r in rects), "top": min(r["top"] for r in rects),
             "right": max(r["right"] for r in rects), "bottom": max(r["bottom"] for r in rects)}
-
-
-def screen_size(display: str) -> tuple[int, int]:
-    out = subprocess.run(["import", "-display", display, "-window", "root", "-format", "%w %h", "info:"],
-                         check=True, timeout=30, capture_output=True, text=True, stdin=subprocess.DEVNULL).stdout
-    width, height = out.split()
-    return int(width), int(height)
 
 
 def take_screenshot(display: str, test: str, state: str, folder: Path | None = None, *,
@@ -62,7 +53,7 @@ def take_screenshot(display: str, test: str, state: str, folder: Path | None = N
     path.parent.mkdir(parents=True, exist_ok=True)
     crop = []
     if rect is not None:
-        left, top, width, height = crop_box(rect, screen_size(display), margin)
+        left, top, width, height = crop_box(rect, margin)
         crop = ["-crop", f"{width}x{height}+{left}+{top}", "+repage"]
     subprocess.run(["import", "-display", display, "-window", "root", *crop, *_REPRODUCIBLE_PNG, str(path)],
                    check=True, timeout=30, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
