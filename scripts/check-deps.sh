@@ -63,6 +63,17 @@ for command in "${commands[@]}"; do
   fi
   check_file "$command" "$(readlink -f "$path")"
 done
+# Files the test bench uses by path.
+files=(
+  /usr/share/wine/fonts/marlett.ttf        # tests/e2e/bench/wine.py links it into each prefix
+)
+for file in "${files[@]}"; do
+  if [ -e "$file" ]; then
+    check_file "file" "$(readlink -f "$file")"
+  else
+    echo "check-deps: file $file not found" >&2; failures=$((failures + 1))
+  fi
+done
 # The e2e harness imports pytest into /usr/bin/python3.
 if module=$(/usr/bin/python3 -c 'import pytest; print(pytest.__file__)' 2>/dev/null); then
   check_file "python module pytest" "$(readlink -f "$module")"
@@ -71,7 +82,7 @@ else
 fi
 
 if ((failures)); then
-  echo "check-deps: $failures command(s) not covered by scripts/packages.txt" >&2
+  echo "check-deps: $failures command(s) or file(s) not covered by scripts/packages.txt" >&2
   exit 1
 fi
-echo "check-deps: all ${#commands[@]} commands and pytest come from packages that install-deps.sh installs"
+echo "check-deps: all ${#commands[@]} commands, ${#files[@]} file(s) and pytest come from packages that install-deps.sh installs"

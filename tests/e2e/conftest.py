@@ -23,8 +23,8 @@ from bench.certs import Certificates, make_certificates  # noqa: E402
 from bench.https_server import ScriptedServer  # noqa: E402
 from bench.nginx import NginxServer, place_file  # noqa: E402
 from bench.proxy_settings import ProxyConfig  # noqa: E402
-from bench.screenshots import take_screenshot  # noqa: E402
-from bench.uia import Uia  # noqa: E402
+from bench.screenshots import take_screenshot, union  # noqa: E402
+from bench.uia import Uia, UiaError  # noqa: E402
 from bench.wine import WineEnv, WineProcess  # noqa: E402
 
 
@@ -220,13 +220,15 @@ def vendor_nginx(nginx_server, vendor_address):
 
 
 @pytest.fixture
-def screenshot(wine, request):
-    """screenshot(state) saves the display as screenshots/<test>-<state>.png;
-    a failing test gets a <test>-failure.png as well."""
+def screenshot(wine, uia, request):
+    """screenshot(state, window=None) saves the display as screenshots/<test>-<state>.png,
+    cropped to `window` (as the UI helper reported it) or else to all visible windows,
+    with a small margin; a failing test gets a <test>-failure.png as well."""
     taken: list[Path] = []
 
-    def take(state: str) -> Path:
-        path = take_screenshot(wine.display, request.node.name, state)
+    def take(state: str, window: dict | None = None) -> Path:
+        rect = window["rect"] if window is not None else visible_windows_rect(uia)
+        path = take_screenshot(wine.display, request.node.name, state, rect=rect)
         taken.append(path)
         return path
 
@@ -234,6 +236,16 @@ def screenshot(wine, request):
     report = getattr(request.node, "rep_call", None)
     if report is not None and report.failed:
         take("failure")
+
+
+def visible_windows_rect(uia: Uia) -> dict | None:
+    """What a screenshot shows: the union of the visible top-level windows, or
+    the whole screen (None) when there is none or the helper cannot tell."""
+    try:
+        windows = uia.windows(visible=True)
+    except (UiaError, ValueError):
+        return None
+    return union([w["rect"] for w in windows if w["rect"]["width"] > 0 and w["rect"]["height"] > 0])
 
 
 @pytest.hookimpl(hookwrapper=True, tryfirst=True)

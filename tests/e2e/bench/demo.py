@@ -11,12 +11,21 @@ then has no file (404), so that the run asks again and then falls back.
 
 With DISPLAY set the program appears there and the user answers it; without,
 an Xvfb display of its own is used, the confirmation is answered with OK
-through the UI automation helper and each stage is saved as a screenshot."""
+through the UI automation helper and each stage is saved as a screenshot,
+cropped to the window or dialog on show.
+
+    python3 -m bench.demo BUILD_DIR --pictures DIR
+
+makes the pictures of the README in DIR, always on a display of its own: the
+confirmation question and the window during the download from the run above,
+then the failure message from a second run in which no address answers."""
 
 from __future__ import annotations
 
 import argparse
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -28,13 +37,19 @@ from . import paths
 from .certs import code_signing_certificate, make_certificates
 from .https_server import ScriptedServer
 from .nginx import NginxServer, place_file
-from .screenshots import take_screenshot
+from .screenshots import take_screenshot, union
 from .signing import sign
 from .standin import read_launches
 from .uia import IDOK, Uia
+from .waiting import wait_until
 from .wine import WineEnv, windows_path
 
 IMAGE = "Kelvora_Installer.exe"
+WINDOW_TITLE = "Kelvora Installation"
+MESSAGE_TITLE = "Kelvora_installer"  # the title of the program's plain messages
+SPEED_LABEL = re.compile(r"Download: \d+ KB/s")
+# The pictures of the README, by stage.
+PICTURES = {"confirmation": "confirmation.png", "progress": "download.png", "failure": "failure.png"}
 
 
 def say(text: str) -> None:
@@ -45,7 +60,11 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build_dir", type=Path)
     parser.add_argument("--rate", type=int, default=96 * 1024, help="nginx limit_rate in bytes/s (0: none)")
+    parser.add_argument("--pictures", type=Path, metavar="DIR",
+                        help="save the README's pictures in DIR (on a display of its own), with a second run "
+                             "in which no address answers for the failure message")
     options = parser.parse_args()
+    pictures = options.pictures.resolve() if options.pictures else None
     build = options.build_dir.resolve()
     os.environ["KELVORA_BUILD_DIR"] = str(build)
 
@@ -62,16 +81,24 @@ def main() -> int:
     shutil.rmtree(work / "temp", ignore_errors=True)
     (work / "temp").mkdir(parents=True)
     shots = build / "screenshots"
+    for old in shots.glob("demo-*.png"):  # the paths printed below are this run's only
+        old.unlink()
     launch_log = work / "standin-launch.txt"
     launch_log.unlink(missing_ok=True)
 
-    interactive = bool(os.environ.get("DISPLAY"))
+    ports_in_use = [port for port in demo_ports(build) if listening(port)]
+    if ports_in_use:
+        say(f"something already listens on port(s) {', '.join(map(str, ports_in_use))} of localhost, which the "
+            "demo serves on; try again when it has ended")
+        return 2
+
+    interactive = bool(os.environ.get("DISPLAY")) and pictures is None
     if interactive:
         say(f"using the X display {os.environ['DISPLAY']}: answer the program's question yourself")
     else:
         say("no DISPLAY: running on an Xvfb display of its own, answering OK through the helper")
     say(f"preparing the Wine prefix {work / 'prefix'}")
-    wine = WineEnv.open(work, prefix=work / "prefix", display=os.environ.get("DISPLAY") or None)
+    wine = WineEnv.open(work, prefix=work / "prefix", display=os.environ["DISPLAY"] if interactive else None)
     nginx = None
     primary = None
     primary_log: list[str] = []
@@ -122,7 +149,7 @@ def main() -> int:
         if interactive:
             program.wait(timeout=3600)
         else:
-            run_headless(wine, Uia(wine, uia_exe), program, shots)
+            run_headless(wine, Uia(wine, uia_exe), program, shots, pictures)
         say(f"the program ended with exit code {program.popen.returncode}")
 
         for line in primary_log:
@@ -131,13 +158,16 @@ def main() -> int:
             say(f"server saw: {request.method} {request.target} -> {request.status}, "
                 f"Range {request.range or '-'}, {request.body_bytes_sent} bytes, User-Agent {request.user_agent!r}")
         report_launch(launch_log, work / "temp")
-        return 0
     finally:
         if nginx is not None:
             nginx.stop()
         if primary is not None:
             primary.stop()
         wine.close()
+    if pictures is not None:
+        run_every_address_down(work, installer, uia_exe, shots, pictures)
+        say(f"the README's pictures are in {pictures}: {', '.join(PICTURES.values())}")
+    return 0
 
 
 def busy_then_gone(log: list[str]):
@@ -153,24 +183,27 @@ def busy_then_gone(log: list[str]):
     return handler
 
 
-def run_headless(wine: WineEnv, uia: Uia, program, shots: Path) -> None:
+def run_headless(wine: WineEnv, uia: Uia, program, shots: Path, pictures: Path | None = None) -> None:
     confirmation = uia.wait_dialog(image=IMAGE, timeout=60)
     say(f"confirmation: {confirmation['title']!r}: {confirmation['text']!r}")
-    say(f"screenshot {take_screenshot(wine.display, 'demo', '1-confirmation', shots)}")
+    shot(wine, "1-confirmation", confirmation["rect"], shots, pictures and pictures / PICTURES["confirmation"])
     uia.press(IDOK, hwnd=confirmation["hwnd"])
     try:
-        window = uia.wait_window(image=IMAGE, title="Kelvora Installation", timeout=30)
-        say(f"screenshot {take_screenshot(wine.display, 'demo', '2-window', shots)}")
-        time.sleep(1.0)  # the transfer is rate-limited: a second later the bar has moved
-        if program.running():
-            state = uia.windows(hwnd=window["hwnd"])
-            if state:
-                bar = next((c for c in state[0]["children"] if c["class"].lower() == "msctls_progress32"), None)
-                label = next((c["text"] for c in state[0]["children"] if c["class"].lower() == "static"), "")
-                if bar:
-                    say(f"progress: bar {bar['progress']['pos']} of {bar['progress']['max']}, label {label!r}")
-            say(f"screenshot {take_screenshot(wine.display, 'demo', '3-progress', shots)}")
+        window = uia.wait_window(image=IMAGE, title=WINDOW_TITLE, timeout=30)
+        shot(wine, "2-window", window["rect"], shots)
+        at_work = wait_download_at_work(uia, program, window)
+        if at_work is not None:
+            bar = progress_of(at_work)
+            say(f"progress: bar {bar['pos']} of {bar['min']}-{bar['max']}, label {label_of(at_work)!r}")
+            shot(wine, "3-progress", at_work["rect"], shots, pictures and pictures / PICTURES["progress"])
+        elif pictures is not None:
+            raise RuntimeError("the download never stood between 10 % and 90 % with its speed on show: "
+                               "no picture of the window at work (is --rate 0 or the file too small?)")
+        else:
+            say("the download never stood between 10 % and 90 % with its speed on show: no progress screenshot")
     except TimeoutError:
+        if pictures is not None:
+            raise
         say("the window did not come up (the program may already have ended)")
     try:
         program.wait(timeout=600)
@@ -178,13 +211,98 @@ def run_headless(wine: WineEnv, uia: Uia, program, shots: Path) -> None:
         dialog = uia.dialog(image=IMAGE)
         say(f"still running; dialog up: {dialog and dialog['title']!r} {dialog and dialog['text']!r}")
         raise
-    say(f"screenshot {take_screenshot(wine.display, 'demo', '4-after', shots)}")
+
+
+def shot(wine: WineEnv, state: str, rect: dict, shots: Path, picture: Path | None = None) -> None:
+    """Saves the display cropped to `rect` as shots/demo-<state>.png, and a copy as `picture` if given."""
+    path = take_screenshot(wine.display, "demo", state, shots, rect=rect)
+    say(f"screenshot {path}")
+    if picture is not None:
+        picture.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(path, picture)
+        say(f"picture {picture} ({picture.stat().st_size} bytes)")
+
+
+def progress_of(window: dict) -> dict:
+    return next(c for c in window["children"] if c["class"].lower() == "msctls_progress32")["progress"]
+
+
+def label_of(window: dict) -> str:
+    return next((c["text"] for c in window["children"] if c["class"].lower() == "static"), "")
+
+
+def at_work(window: dict) -> bool:
+    """The bar between 10 % and 90 % of its range and the label showing the speed."""
+    bar = progress_of(window)
+    span = bar["max"] - bar["min"]
+    return (span > 0 and bar["min"] + span * 0.1 <= bar["pos"] <= bar["min"] + span * 0.9
+            and SPEED_LABEL.fullmatch(label_of(window)) is not None)
+
+
+def wait_download_at_work(uia: Uia, program, window: dict, timeout: float = 120) -> dict | None:
+    """The window as the UI helper sees it once the download is at work (see at_work),
+    or None when the program ends, the window goes or the time runs out first."""
+    deadline = time.monotonic() + timeout
+    while program.running() and time.monotonic() < deadline:
+        found = uia.windows(hwnd=window["hwnd"])
+        if not found:
+            return None
+        if at_work(found[0]):
+            return found[0]
+        time.sleep(0.05)
+    return None
+
+
+def run_every_address_down(work: Path, installer: Path, uia_exe: Path, shots: Path, pictures: Path) -> None:
+    """A second run on a display of its own with nothing listening on any address and an
+    empty temporary folder (a kept file would be launched instead): the failure message."""
+    say("second run: no address answers, for the failure message")
+    shutil.rmtree(work / "temp", ignore_errors=True)
+    (work / "temp").mkdir(parents=True)
+    wine = WineEnv.open(work, prefix=work / "prefix")
+    try:
+        wine.set_temp(work / "temp")
+        uia = Uia(wine, uia_exe)
+        program = wine.start(installer)
+        confirmation = uia.wait_dialog(image=IMAGE, timeout=60)
+        uia.press(IDOK, hwnd=confirmation["hwnd"])
+        message = uia.wait_dialog(image=IMAGE, title=MESSAGE_TITLE, timeout=300)
+        say(f"failure message: {message['title']!r}: {message['text']!r}")
+        # The message over the window it belongs to.
+        shown = [w["rect"] for w in uia.windows(image=IMAGE, visible=True)] or [message["rect"]]
+        shot(wine, "4-failure", union(shown), shots, pictures / PICTURES["failure"])
+        uia.press(IDOK, hwnd=message["hwnd"])
+        program.wait(timeout=60)
+        say(f"the program ended with exit code {program.popen.returncode}")
+    finally:
+        wine.close()
+
+
+def demo_ports(build: Path) -> list[int]:
+    """The loopback ports of the build's download and fallback addresses."""
+    addresses = [paths.download_url(build), *(paths.cmake_cache_value("KELVORA_FALLBACK_URLS", build) or "").split(";")]
+    parts = [urlsplit(a) for a in addresses if a]
+    return sorted({p.port for p in parts if p.hostname == "localhost" and p.port})
+
+
+def listening(port: int) -> bool:
+    """Whether something accepts connections on the port of localhost (IPv4 or IPv6)."""
+    for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+        with socket.socket(family, socket.SOCK_STREAM) as probe:
+            probe.settimeout(1.0)
+            try:
+                if probe.connect_ex((address, port)) == 0:
+                    return True
+            except OSError:
+                continue
+    return False
 
 
 def report_launch(launch_log: Path, temp: Path) -> None:
     files = sorted(p.name for p in temp.iterdir())
     say(f"temporary folder {temp}: {files or 'empty'}")
-    launches = read_launches(launch_log)
+    # The shell starts the stand-in while the program is already ending: its record may come a moment later.
+    launches = wait_until(lambda: read_launches(launch_log), timeout=15, interval=0.1)
     if not launches:
         say("the stand-in installer was not launched (no launch recorded); until the download code is in, "
             "the program's coordinator does nothing but end, and the demo ends after the window")

@@ -122,6 +122,10 @@ def module_list_exe() -> Path:
     return find_build_output("kelvora_module_list.exe")
 
 
+def font_face_exe() -> Path:
+    return find_build_output("kelvora_font_face.exe")
+
+
 def cmake_cache_value(name: str, build: Path | None = None) -> str | None:
     cache = (build or build_dir()) / "CMakeCache.txt"
     pattern = re.compile(rf"^{re.escape(name)}(?::[A-Z]+)?=(.*)$")

@@ -33,6 +33,17 @@ TEMP_KEY = r"HKCU\Environment"
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 VERSION_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
 
+# Wine's own fonts, from Debian's fonts-wine package. Wine 8 as Debian builds it
+# looks for them at "<data folder>\..\fonts" (Z:\usr\share\wine\../fonts), a
+# name its own file layer refuses (STATUS_OBJECT_NAME_INVALID), so it never
+# loads them, in a new prefix or an old one (measured with WINEDEBUG=+file,+font).
+# A font in the prefix's C:\windows\Fonts is found by every process started
+# afterwards, as on Windows, where Marlett is one of the system's fonts.
+WINE_FONTS = Path("/usr/share/wine/fonts")
+# Marlett holds the symbols of the caption buttons (minimise, maximise, close);
+# without it Wine draws them in a fallback text font, as the letters "0 1 r".
+PREFIX_FONTS = ("marlett.ttf",)
+
 
 def windows_path(path: os.PathLike | str) -> str:
     """The Windows name of a host path (drive Z: is the host's root in a Wine prefix)."""
@@ -207,14 +218,15 @@ class WineEnv:
         and it does not wait for a window manager to take a window being hidden
         (without one, every closed dialog cost a two-second timeout)."""
         mark = self.prefix / _PREPARED_MARK
-        if mark.exists():
-            return
-        if not (self.prefix / "system.reg").exists():
-            subprocess.run(["wineboot", "-i"], env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300, check=True)
-        self.apply_registry({r"HKCU\Software\Wine\X11 Driver": {"Decorated": registry.sz("N"),
-                                                                     "Managed": registry.sz("N")}})
-        mark.write_text("prepared\n")
+        if not mark.exists():
+            if not (self.prefix / "system.reg").exists():
+                subprocess.run(["wineboot", "-i"], env=self.env(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+            self.apply_registry({r"HKCU\Software\Wine\X11 Driver": {"Decorated": registry.sz("N"),
+                                                                         "Managed": registry.sz("N")}})
+            mark.write_text("prepared\n")
+        # Every time, not once: the package may have come after the prefix.
+        link_wine_fonts(self.prefix)
 
     def set_temp(self, folder: os.PathLike | str | None) -> None:
         """TEMP and TMP of programs started from now on (a host folder), or the prefix's default with None."""
@@ -258,6 +270,28 @@ class WineEnv:
             key = rf"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\{thumbprint}"
             self.apply_registry({key: {"Blob": registry.binary(blob)}})
         mark.write_text(str(ca_pem) + "\n")
+
+
+def prefix_fonts_folder(prefix: Path) -> Path:
+    return prefix / "drive_c" / "windows" / "Fonts"
+
+
+def link_wine_fonts(prefix: Path, source: Path = WINE_FONTS) -> list[Path]:
+    """Links the fonts of PREFIX_FONTS from `source` into the prefix's C:\\windows\\Fonts
+    where they are missing; returns the links now in place. A font the package
+    did not bring is left out (the font test then says so)."""
+    folder = prefix_fonts_folder(prefix)
+    linked = []
+    for name in PREFIX_FONTS:
+        font, link = source / name, folder / name
+        if not font.is_file():
+            continue
+        if not link.exists():  # also a link left dangling by a removed package
+            folder.mkdir(parents=True, exist_ok=True)
+            link.unlink(missing_ok=True)
+            link.symlink_to(font)
+        linked.append(link)
+    return linked
 
 
 def start_xvfb(width: int = 1280, height: int = 1024) -> tuple[subprocess.Popen, str]:
