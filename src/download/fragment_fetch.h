@@ -32,9 +32,10 @@ struct ResumePoint {
 struct FetchRequest {
   std::wstring url;
   Fragment fragment;
-  // Further GETs allowed after the first (resumes, busy answers and failed
-  // connections share them), the draw of their pauses and the clock a
-  // Retry-After date is read against; no attempts keeps to one GET.
+  // Further GETs allowed after the first (resumes, start-overs, busy
+  // answers and failed connections share them), the draw of their pauses
+  // and the clock a Retry-After date is read against; no attempts keeps to
+  // one GET.
   RetryRules retries;
   // Bytes an earlier run left in place: the first GET then asks for the
   // rest with If-Range, as a resume does. Only for a fragment of known

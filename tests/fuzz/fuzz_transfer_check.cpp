@@ -14,6 +14,7 @@
 #include "fuzz_require.h"
 #include "fuzz_text.h"
 #include "download/transfer_check.h"
+#include "window/fragment_plan.h"
 
 namespace {
 
