@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "download/next_step.h"
 
 namespace kelvora {
 
@@ -68,6 +69,25 @@ struct Version {
   }
 };
 
+// Whether a 2xx to a request with nothing in place starts where it was
+// asked to: a 200 brings the file from its first byte, a 206 names its range.
+bool Starts(const net::HttpResponse& response, std::int64_t from) {
+  if (response.status != 206) return from == 0;
+  ContentRange range;
+  return ParseContentRange(response.Header(L"Content-Range"), range) && range.first == from;
+}
+
+// The outcome as if one response of `version` had brought what is in place.
+TransferOutcome VersionOutcome(const Version& version, std::int64_t in_place) {
+  TransferOutcome outcome;
+  outcome.ended_normally = true;
+  outcome.status = version.status;
+  outcome.content_range = version.content_range;
+  outcome.content_length = version.content_length;
+  outcome.bytes_written = in_place;
+  return outcome;
+}
+
 }  // namespace
 
 std::wstring ResumeValidator(const net::HttpResponse& response) {
@@ -76,64 +96,65 @@ std::wstring ResumeValidator(const net::HttpResponse& response) {
   return TrimBlanks(response.Header(L"Last-Modified"));
 }
 
+std::optional<int> AttemptsForRefetch(const FetchProgress& made, int attempts) {
+  const int left = attempts - made.further_requests;
+  if (!made.holds_kept_bytes || left < 1) return std::nullopt;
+  return left - 1;
+}
+
 TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& request, net::TargetStream& file,
                               const net::HttpClient::ReceiveDataHandler& progress, const WaitUnlessStopped& wait,
                               FetchProgress* progress_made) {
   const Fragment& fragment = request.fragment;
   const RetryRules& retries = request.retries;
-  const bool retrying = retries.attempts > 0;
   std::optional<Version> version;  // empty until a 2xx response began the body
   std::int64_t in_place = 0;       // bytes of the current version from the fragment's start
+  bool kept_bytes = false;         // the version in place began in an earlier run
   int attempts_used = 0;
   if (request.continue_from && fragment.length >= 0 && request.continue_from->in_place < fragment.length) {
     version.emplace(*request.continue_from, fragment);
     in_place = request.continue_from->in_place;
+    kept_bytes = true;
   }
   // Tells the caller where the fragment stands, on every way out.
   struct Report {
     FetchProgress* out;
     const std::optional<Version>& version;
     const std::int64_t& in_place;
+    const bool& kept_bytes;
     const int& attempts_used;
     ~Report() {
       if (!out) return;
       out->reached = version ? ResumePoint{version->validator, in_place, version->total} : ResumePoint{};
       out->further_requests = attempts_used;
+      out->holds_kept_bytes = version && kept_bytes;
     }
-  } report{progress_made, version, in_place, attempts_used};
-  // What an earlier request left beyond the bytes in place (the error page
-  // of a request that broke off) goes before the next one.
+  } report{progress_made, version, in_place, kept_bytes, attempts_used};
+  // What an earlier request left beyond the bytes in place goes before the next one.
   const std::int64_t prepared_size = file.Size();
 
-  // Ends the fetch as stopped when the pause before the next request is cut short.
-  auto pause_then_ask_again = [&](std::chrono::milliseconds pause) {
-    ++attempts_used;
-    return wait(pause);
-  };
-  auto stopped = [&] {
-    TransferOutcome outcome;
-    outcome.aborted = true;
-    outcome.bytes_written = in_place;
-    return outcome;
-  };
-
   for (;;) {
+    // Ask: for the rest of the version in place with If-Range, or for the
+    // fragment from its first byte.
     const bool resuming = version.has_value();
     const std::int64_t from = fragment.start + in_place;
     const std::int64_t base = in_place;
+    RequestFacts facts;
+    facts.retrying = retries.attempts > 0;
     std::optional<net::HttpResponse> began;  // the 2xx response, once its headers are in
     std::int64_t received = 0;
-    bool aborted = false;
-    bool refused = false;  // a resumed 2xx that does not continue the version: none of it is read
 
     client.SetResponseHandler([&](const net::HttpResponse& response, bool& abort) {
+      // No page of 300 or more is the file (a busy one, an error page, a
+      // redirect's note): none of it is read, so what it does after its
+      // status changes nothing.
       if (response.status >= 300) {
-        // A busy page is not the file, and is asked again: none of it is written.
-        if (retrying && IsBusyStatus(response.status)) abort = true;
+        abort = true;
         return;
       }
       began = response;
-      if (resuming && !version->Continues(response, from)) abort = refused = true;
+      facts.continues = resuming ? version->Continues(response, from) : Starts(response, from);
+      if (!facts.continues) abort = true;
     });
     client.SetReceiveDataHandler([&](const void* sender, std::int64_t content_length, std::int64_t read_count,
                                      bool& abort) {
@@ -141,7 +162,7 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
       // A resumed body goes on counting where the first one broke off.
       if (resuming) content_length = version->content_length == 0 ? -1 : version->content_length;
       if (progress) progress(sender, content_length, base + read_count, abort);
-      aborted = abort;
+      facts.stopped = abort;
     });
 
     net::HeaderList headers;
@@ -149,97 +170,76 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
     file.SetSize(fragment.length >= 0 ? prepared_size : from);
     file.Seek(from);
     std::exception_ptr failure;
-    bool retryable_failure = false;
     net::HttpResponse response;
     try {
       response = client.GetRange(request.url, from, fragment.end, file, headers);
     } catch (const net::HttpError& error) {
       failure = std::current_exception();
-      retryable_failure = IsRetryableFailure(error);
-    }
-    const bool attempt_left = attempts_used < retries.attempts;
-
-    TransferOutcome outcome;
-    if (aborted) {
-      // What this body brought of the version counts as in place.
-      if (began && !refused) {
-        if (!resuming) version.emplace(*began, fragment);
-        in_place = base + received;
-      }
-      outcome.aborted = true;
-      outcome.bytes_written = base + received;
-      return outcome;
+      facts.failure = FailureOf(error);
     }
 
-    if (failure && !retryable_failure) {
-      // No other try: what this body brought of the version stays in place
-      // (a close in mid-body ends here), the rest is the failure's.
-      if (began && !refused) {
-        if (!resuming) version.emplace(*began, fragment);
-        in_place = base + received;
-      }
-      std::rethrow_exception(failure);
+    // Classify. What a 2xx that continues brought counts as in place,
+    // however the request ended.
+    if (began && facts.continues) {
+      if (!resuming) version.emplace(*began, fragment);
+      in_place = base + received;
+      facts.body_short = version->body_length >= 0 && in_place < version->body_length;
     }
-    if (failure && !began && !resuming && retrying && attempt_left) {
-      // No response at all: the same request once more.
-      if (!pause_then_ask_again(BackoffPause(attempts_used + 1, retries.draw))) return stopped();
-      continue;
+    // Only a 2xx can be followed by a failure: no other page is read.
+    facts.status = began ? began->status : failure ? 0 : response.status;
+    std::optional<std::chrono::milliseconds> busy_pause;
+    if (facts.retrying && !began && !failure && IsBusyStatus(response.status)) {
+      busy_pause = BusyPause(response, attempts_used + 1, retries);
+      facts.pause_too_long = !busy_pause;
     }
+    const Ending ending = ClassifyEnding(facts);
 
-    bool start_over = false;
-    if (!failure && !began) {
-      if (retrying && IsBusyStatus(response.status)) {
-        // Busy: the same request once more, after the pause it asks for.
-        const auto pause = BusyPause(response, attempts_used + 1, retries);
-        if (pause && attempt_left) {
-          if (!pause_then_ask_again(*pause)) return stopped();
-          continue;
-        }
-      }
-      // A status of 300 or more is the answer, as it stands; on a resumed
-      // request (416, 412, an error page) it ends the fetch all the same.
-      outcome.ended_normally = true;
-      outcome.status = response.status;
-      outcome.content_range = response.Header(L"Content-Range");
-      outcome.content_length = response.content_length;
-      return outcome;
-    }
-    if (!resuming) {
-      if (began) {
-        version.emplace(*began, fragment);
-        in_place = received;
-      }
-    } else if (refused) {
-      if (began->status != 200) {
-        // A 206 for some other part: the run ends with what it has.
-        outcome.ended_normally = true;
-        outcome.status = began->status;
-        outcome.content_range = began->Header(L"Content-Range");
-        outcome.content_length = began->content_length;
-        return outcome;
-      }
-      // The file changed, or ranges are not served: start the fragment over.
-      start_over = true;
+    // Decide.
+    const InPlace standing = !version                                          ? InPlace::Nothing
+                             : version->Resumable(fragment.start + in_place) ? InPlace::Continuable
+                                                                              : InPlace::Stuck;
+    const NextStep step = DecideNextStep(ending, RequestKind::Get, retries.attempts - attempts_used, standing);
+
+    // Act. Bytes that the answer does not continue are of no use from here,
+    // whatever comes next: they are never reported as in place again.
+    if (ending == Ending::NotContinuing) {
       version.reset();
       in_place = 0;  // for an open fragment, the file is cut back to its start: nothing of the old version stays
-    } else if (began) {
-      in_place += received;
+      kept_bytes = false;
     }
-
-    const bool short_body = version && version->body_length >= 0 && in_place < version->body_length;
-    const bool more_wanted = start_over || failure || short_body;
-    const bool can_ask = start_over || (version && version->Resumable(fragment.start + in_place));
-    if (!more_wanted || !can_ask || !attempt_left) {
-      if (failure) std::rethrow_exception(failure);
-      if (start_over) return outcome;  // no attempt left for the new version: nothing of it is in place
-      outcome.ended_normally = true;
-      outcome.status = version->status;
-      outcome.content_range = version->content_range;
-      outcome.content_length = version->content_length;
-      outcome.bytes_written = in_place;
-      return outcome;
+    TransferOutcome outcome;
+    switch (step) {
+      case NextStep::Done:
+        return version ? VersionOutcome(*version, in_place) : outcome;
+      case NextStep::EndRun:
+        if (failure) std::rethrow_exception(failure);
+        outcome.aborted = true;
+        outcome.bytes_written = in_place;
+        return outcome;
+      case NextStep::GiveUp:
+        if (failure) std::rethrow_exception(failure);
+        if (ending == Ending::NotContinuing) return outcome;  // nothing of this answer, or before it, is in place
+        // A body that ended short stands as it is; any other answer (a 416 or
+        // an error page to a resumed request too) is the answer.
+        if (ending == Ending::BrokeOff) return VersionOutcome(*version, in_place);
+        outcome.ended_normally = true;
+        outcome.status = response.status;
+        outcome.content_range = response.Header(L"Content-Range");
+        outcome.content_length = response.content_length;
+        return outcome;
+      case NextStep::AskAgain:
+      case NextStep::ContinueFromK:
+      case NextStep::StartOver: {
+        const auto pause = ending == Ending::Busy ? *busy_pause : BackoffPause(attempts_used + 1, retries.draw);
+        ++attempts_used;
+        if (!wait(pause)) {
+          outcome.aborted = true;
+          outcome.bytes_written = in_place;
+          return outcome;
+        }
+        break;
+      }
     }
-    if (!pause_then_ask_again(BackoffPause(attempts_used + 1, retries.draw))) return stopped();
   }
 }
 

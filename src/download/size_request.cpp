@@ -1,38 +1,49 @@
 #include "download/size_request.h"
 
+#include "download/next_step.h"
+
 namespace kelvora {
 
 SizeAnswer AskSize(net::HttpClient& client, const std::wstring& url, const RetryRules& rules,
                    const WaitUnlessStopped& wait) {
   SizeAnswer answer;
-  for (int attempt = 0;; ++attempt) {
-    const bool may_ask_again = attempt < rules.attempts;
+  for (int used = 0;;) {
+    RequestFacts facts;
+    facts.retrying = rules.attempts > 0;
     net::HttpResponse response;
     try {
       response = client.Head(url);
+      facts.status = response.status;
     } catch (const net::HttpError& error) {
-      if (!may_ask_again || !IsRetryableFailure(error)) return answer;
-      if (!wait(BackoffPause(attempt + 1, rules.draw))) {
-        answer.stopped = true;
-        return answer;
-      }
-      continue;
+      facts.failure = FailureOf(error);
     }
-    answer.answered = true;
-    if (rules.attempts > 0 && IsBusyStatus(response.status)) {
-      const auto pause = BusyPause(response, attempt + 1, rules);
-      if (!pause) return answer;
-      if (may_ask_again) {
-        if (!wait(*pause)) {
+    answer.answered |= facts.status != 0;
+    std::optional<std::chrono::milliseconds> busy_pause;
+    if (facts.retrying && IsBusyStatus(facts.status)) {
+      busy_pause = BusyPause(response, used + 1, rules);
+      facts.pause_too_long = !busy_pause;
+    }
+    const Ending ending = ClassifyEnding(facts);
+    switch (DecideNextStep(ending, RequestKind::Size, rules.attempts - used, InPlace::Nothing)) {
+      case NextStep::Done:
+        answer.usable = true;
+        answer.size = net::SizeFromHead(response);
+        return answer;
+      case NextStep::AskAgain: {
+        const auto pause = ending == Ending::Busy ? *busy_pause : BackoffPause(used + 1, rules.draw);
+        ++used;
+        if (!wait(pause)) {
           answer.stopped = true;
           return answer;
         }
         continue;
       }
+      case NextStep::EndRun:
+        answer.stopped = true;
+        return answer;
+      default:
+        return answer;  // the address gives no file
     }
-    answer.usable = true;
-    answer.size = net::SizeFromHead(response);
-    return answer;
   }
 }
 

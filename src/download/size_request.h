@@ -24,7 +24,9 @@ struct SizeAnswer {
 // BackoffPause) through `wait`; once the attempts are spent a busy answer
 // goes on without a size and a failure fails the address. A busy answer that
 // asks for more than kLongestRetryAfter, or any other failure, fails it at
-// once. Throws only what is no HttpError.
+// once; a cancelled call (the run was stopped) ends it as stopped. Each
+// answer is classified and the next step decided by the table of
+// next_step.h, as the GET's is. Throws only what is no HttpError.
 SizeAnswer AskSize(net::HttpClient& client, const std::wstring& url, const RetryRules& rules,
                    const WaitUnlessStopped& wait);
 

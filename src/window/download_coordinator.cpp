@@ -112,8 +112,8 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
   std::optional<ResumePoint> continue_from = std::move(prepared.continue_from);
   int attempts = kResumeAttempts;
 
-  // Twice at most: once more from byte 0 when a file continued from kept
-  // bytes fails the publisher check (the kept bytes may have been changed).
+  // Twice at most: once more from byte 0 when a file that held kept bytes
+  // fails the publisher check (the kept bytes may have been changed).
   for (;;) {
     // Once more from byte 0 after a refusal: a new working file.
     if (!state.working_file) state.working_file = CreateWorkingFile(state.LWorkingName, state.LSize);
@@ -170,12 +170,12 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
       return FetchEnd::Accepted;
     }
     state.held_file.reset();
-    // From byte 0 once more, at the cost of a GET, when the refused file went
-    // on from kept bytes.
-    const int left = attempts - progress.further_requests;
-    if (!continue_from || left < 1 || form.FClosingForm) return FetchEnd::Failed;
+    // From byte 0 once more, at the cost of a GET, when the refused file held
+    // kept bytes.
+    const std::optional<int> again = AttemptsForRefetch(progress, attempts);
+    if (!again || form.FClosingForm) return FetchEnd::Failed;
     continue_from.reset();
-    attempts = left - 1;
+    attempts = *again;
   }
 }
 

@@ -4,14 +4,17 @@
 // without a Retry-After, or any status, and may break off anywhere.
 // It may start from bytes of the first version that an earlier run kept.
 // Whatever happens: at most 1 + attempts requests for the fragment, no pause
-// above a minute, and a fragment accepted as complete is exactly one
-// version, never bytes of both.
+// above a minute, no request after an answer of 300 or more that is not busy
+// (whatever its body did), what the fetch reports as in place (what the next
+// run would keep) is a true start of the version its validator names, and a
+// fragment accepted as complete is exactly one version, never bytes of both.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto script = std::make_shared<Script>();
   for (std::size_t i = 0; i < kMaxResponses && input.remaining_bytes() > 0; ++i)
     script->responses.push_back(Response(input, versions));
+  const std::deque<ScriptedResponse> scripted = script->responses;
 
   HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return CookieStore::Seconds{1700000000}; });
   const Fragment fragment = PlanFragments(file_size, 1).front();
@@ -132,6 +136,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (kept > 0) continue_from = ResumePoint{L"\"v0\"", kept, file_size};
   int waits = 0;
   TransferOutcome outcome;
+  FetchProgress made;
+  // Checked however the fetch ended.
+  const auto check_end = [&] {
+    // Each request takes the next scripted response: an answer that is the
+    // answer is the last one asked for.
+    for (std::size_t i = 0; i + 1 < script->sent.size() && i < scripted.size(); ++i) {
+      const ScriptedResponse& r = scripted[i];
+      const bool final_answer = r.send_error == 0 && r.status >= 400 && !(attempts > 0 && IsBusyStatus(r.status));
+      FUZZ_REQUIRE(!final_answer);
+    }
+    if (made.reached.validator.empty()) {
+      FUZZ_REQUIRE(!made.holds_kept_bytes);
+      return;
+    }
+    // The validators are truthful labels of the version served.
+    const std::wstring& v = made.reached.validator;
+    const int which = v == L"\"v0\"" || v == L"day 0" ? 0 : 1;
+    FUZZ_REQUIRE(v == L"\"v" + Number(which) + L"\"" || v == L"day " + Number(which));
+    FUZZ_REQUIRE(!made.holds_kept_bytes || which == 0);
+    const auto in_place = static_cast<std::size_t>(made.reached.in_place);
+    FUZZ_REQUIRE(in_place <= file.data().size() && in_place <= versions[which].size());
+    const std::string start(file.data().begin(), file.data().begin() + static_cast<std::ptrdiff_t>(in_place));
+    FUZZ_REQUIRE(start == versions[which].substr(0, in_place));
+  };
   try {
     const RetryRules retries{attempts, [&] { return input.ConsumeIntegral<std::uint32_t>(); },
                              [] { return std::int64_t{1796119200}; }};
@@ -139,12 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_REQUIRE(pause >= std::chrono::milliseconds(0) && pause <= kLongestRetryAfter);
       ++waits;
       return true;
-    });
+    }, &made);
   } catch (const HttpError&) {
     FUZZ_REQUIRE(waits <= attempts);
+    check_end();
     return 0;
   }
   FUZZ_REQUIRE(waits <= attempts);
+  check_end();
   // One request to the address per attempt; a redirect's hops belong to it.
   std::size_t requests = 0;
   for (const auto& sent : script->sent)

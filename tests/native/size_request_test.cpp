@@ -110,5 +110,18 @@ TEST(SizeRequest, ACloseDuringAPauseEndsItWithoutAnotherRequest) {
   EXPECT_EQ(script->sent.size(), 1u);
 }
 
+TEST(SizeRequest, ACancelledCallEndsItAsStoppedWithoutAnotherRequest) {
+  auto script = std::make_shared<Script>();
+  script->responses.push_back(NoAnswer(12017));
+  script->responses.push_back(kSized);
+  net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1796119200; });
+  const SizeAnswer answer = AskSize(client, L"https://vendor.example/f.exe", {3, nullptr, nullptr},
+                                    [](std::chrono::milliseconds) { return true; });
+  EXPECT_TRUE(answer.stopped);
+  EXPECT_FALSE(answer.usable);
+  EXPECT_FALSE(answer.answered);
+  EXPECT_EQ(script->sent.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kelvora

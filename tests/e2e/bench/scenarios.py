@@ -133,16 +133,19 @@ class ResumableFile:
     versions[n] (the last one serves the rest), so the file can change
     between requests, and after drops[n] body bytes (if given and not None)
     the connection is reset (with stall=True: the line goes silent until the
-    client leaves). ranges=False ignores Range and If-Range. Version n's
+    client leaves). ranges=False ignores Range and If-Range;
+    honours_if_range=False serves the range asked for whatever If-Range says
+    (as some servers and proxies do). Version n's
     ETag is "v<first_tag + n>": another server's release gets tags of its own.
     `gets` lists each GET's (Range, If-Range) as received."""
 
     def __init__(self, versions: list[bytes], drops: Iterable[int | None] = (), *, ranges: bool = True,
-                 stall: bool = False, first_tag: int = 0):
+                 stall: bool = False, first_tag: int = 0, honours_if_range: bool = True):
         self.versions = list(versions)
         self.first_tag = first_tag
         self.drops = list(drops)
         self.ranges = ranges
+        self.honours_if_range = honours_if_range
         self.stall = stall
         self.gets: list[tuple[str | None, str | None]] = []
         self._lock = threading.Lock()
@@ -161,7 +164,7 @@ class ResumableFile:
         size = len(data)
         wanted = parse_range(request.header("Range"), size) if self.ranges else None
         if_range = request.header("If-Range")
-        if self.ranges and if_range is not None and if_range != etag:
+        if self.ranges and self.honours_if_range and if_range is not None and if_range != etag:
             wanted = None
         head = [("Content-Type", "application/octet-stream"), ("ETag", etag)]
         if self.ranges:
