@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/win32_handles.h"
+#include "download/file_pin_win.h"
 #include "scratch_folder.h"
 
 namespace kelvora {
@@ -108,6 +109,17 @@ TEST_F(InstallerKeyCheck, AnAcceptedFileStaysPinned) {
   ASSERT_TRUE(held);
   EXPECT_FALSE(::DeleteFileW(path_.c_str()));
   EXPECT_TRUE(Exists());
+}
+
+TEST_F(InstallerKeyCheck, AFileThePublisherCheckPinnedAlreadyIsCheckedToo) {
+  // With both settings the publisher check comes first and hands over its pin.
+  Write(kSmallFile);
+  unique_file held = PinFile(path_, Held());
+  ASSERT_TRUE(held);
+  const InstallerKey keys[] = {first_};
+  ASSERT_TRUE(AcceptKeySignedInstaller(path_, held, keys, kSmallSignature));
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(::DeleteFileW(path_.c_str()));
 }
 
 TEST_F(InstallerKeyCheck, ARefusedFileIsRemoved) {
