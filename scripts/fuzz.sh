@@ -3,7 +3,7 @@
 # preset) and runs each for a while, starting from the committed seeds:
 #   scripts/fuzz.sh [SECONDS_PER_HARNESS] [HARNESS...]
 # e.g. `scripts/fuzz.sh 600 http_client` fuzzes the client for ten minutes.
-# Harnesses: transfer_check url headers http_client fragment_fetch kept_download (all by default; 10 s
+# Harnesses: transfer_check url headers http_client fragment_fetch kept_download ecdsa_der (all by default; 10 s
 # each). New inputs collect in build/fuzz/corpus/<harness>; an input that
 # breaks an invariant or crashes is kept in build/fuzz/artifacts and ends the
 # script with a non-zero status. Prints each harness's runs and coverage.
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(transfer_check url headers http_client fragment_fetch kept_download)
+((${#harnesses[@]})) || harnesses=(transfer_check url headers http_client fragment_fetch kept_download ecdsa_der)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake --preset fuzz >/dev/null

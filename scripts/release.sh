@@ -7,6 +7,8 @@
 #   KELVORA_INSTALLER_PUBLISHER    optional, publisher whose signature the download must carry
 #   KELVORA_RESUME_ATTEMPTS        optional, 0 to 20
 #   KELVORA_FALLBACK_URLS          optional, https addresses tried in order after it (";" between)
+#   KELVORA_INSTALLER_KEYS         optional, PEM P-256 public key files (";" between; relative to the
+#                                  source folder or absolute), one of which must have signed the download
 #   KELVORA_SIGN_CERT + KELVORA_SIGN_KEY            PEM chain and PEM key, or
 #   KELVORA_SIGN_PKCS12 + KELVORA_SIGN_PASSWORD_FILE
 #   KELVORA_SIGN_CA                PEM chain the signature must verify against (with either)
@@ -60,6 +62,20 @@ for address in ${fallbacks[@]+"${fallbacks[@]}"}; do
   [ -n "$address" ] || continue
   check_address KELVORA_FALLBACK_URLS "$address"
   fallback_list+="${fallback_list:+;}$address"
+done
+# The keys: a list as CMake writes one. A line break would leave the rest
+# of the list unread, so it is refused rather than cut off.
+keys=${KELVORA_INSTALLER_KEYS:-}
+case "$keys" in *$'\n'* | *$'\r'*) fail "KELVORA_INSTALLER_KEYS must not contain a line break: put ';' between the key files" ;; esac
+key_list=""
+key_paths=()
+IFS=';' read -r -a key_entries <<<"$keys" || true
+for key_file in ${key_entries[@]+"${key_entries[@]}"}; do
+  [ -n "$key_file" ] || continue
+  case "$key_file" in /*) ;; *) key_file="$root/$key_file" ;; esac
+  [ -f "$key_file" ] && [ -r "$key_file" ] || fail "KELVORA_INSTALLER_KEYS: no readable file at '$key_file'"
+  key_paths+=("$key_file")
+  key_list+="${key_list:+;}$key_file"
 done
 case "$publisher" in *[[:cntrl:]]*) fail "KELVORA_INSTALLER_PUBLISHER must not contain control characters" ;; esac
 [[ "$resume" =~ ^([0-9]|1[0-9]|20)$ ]] || fail "KELVORA_RESUME_ATTEMPTS must be a whole number from 0 to 20"
@@ -122,7 +138,8 @@ echo "release: building in a fresh folder"
 if ! cmake -S "$root" -B "$build" -G "Unix Makefiles" --toolchain "$root/cmake/mingw-w64-posix.cmake" \
        -DCMAKE_BUILD_TYPE=Release -DKELVORA_BUILD_TESTS=OFF \
        -DKELVORA_DOWNLOAD_URL="$url" -DKELVORA_INSTALLER_PUBLISHER="$publisher" \
-       -DKELVORA_RESUME_ATTEMPTS="$resume" -DKELVORA_FALLBACK_URLS="$fallback_list" >"$work/configure.log" 2>&1; then
+       -DKELVORA_RESUME_ATTEMPTS="$resume" -DKELVORA_FALLBACK_URLS="$fallback_list" \
+       -DKELVORA_INSTALLER_KEYS="$key_list" >"$work/configure.log" 2>&1; then
   cat "$work/configure.log" >&2
   fail "configuring the build failed"
 fi
@@ -131,6 +148,15 @@ if ! cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target Kelvora_
   fail "the build failed"
 fi
 built="$build/src/app/Kelvora_Installer.exe"
+# Each key's fingerprint: the SHA-256 of its DER SubjectPublicKeyInfo, as
+# `openssl ec -pubin -in KEY -outform DER | sha256sum` gives it (the configure
+# step has refused anything that is not a P-256 public key).
+key_fingerprints=()
+for key_file in ${key_paths[@]+"${key_paths[@]}"}; do
+  openssl ec -pubin -in "$key_file" -conv_form uncompressed -outform DER -out "$work/key.der" 2>/dev/null ||
+    fail "KELVORA_INSTALLER_KEYS: $key_file cannot be read as a public key"
+  key_fingerprints+=("$(sha256sum "$work/key.der" | cut -d' ' -f1)  $key_file")
+done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "the build folder names no project version"
 unsigned_sha256=$(sha256sum "$built" | cut -d' ' -f1)
@@ -173,6 +199,11 @@ echo "  download address:  $url"
 echo "  publisher:         ${publisher:-(none: any downloaded installer is started)}"
 echo "  resume attempts:   $resume"
 echo "  fallback addresses: ${fallback_list:-(none)}"
+if ((${#key_fingerprints[@]})); then
+  for line in "${key_fingerprints[@]}"; do echo "  installer key:     $line"; done
+else
+  echo "  installer keys:    (none: no detached signature is asked for)"
+fi
 case "$signing" in
   no) echo "  signed:            no" ;;
   *) echo "  signed:            yes (SHA-256, verified against KELVORA_SIGN_CA${timestamp_url:+, time-stamped})" ;;

@@ -18,9 +18,14 @@ bash scripts/install-deps.sh
 # and keeps a mirror would build it: only an installer signed by this
 # publisher is started (the demo signs the stand-in for it), up to three
 # further requests pick up a broken transfer or ask a busy server again, and
-# the mirror is asked when the download address has no file.
+# the mirror is asked when the download address has no file. It also holds
+# a key of the demo vendor's own (made once, in build/demo-key): only an
+# installer with a .sig made by that key is started (the demo signs the
+# stand-in with it too).
+[ -f build/demo-key/installer-key.pub.pem ] || bash scripts/sign-installer.sh --new-key build/demo-key >/dev/null
 cmake --preset windows -DKELVORA_DOWNLOAD_URL="https://localhost:48443/fileadmin/files/kelvora/Kelvora_Install.exe" \
   -DKELVORA_INSTALLER_PUBLISHER="Kelvora Software GmbH" -DKELVORA_RESUME_ATTEMPTS=3 \
-  -DKELVORA_FALLBACK_URLS="https://localhost:48444/mirror/kelvora/Kelvora_Install.exe" >/dev/null
+  -DKELVORA_FALLBACK_URLS="https://localhost:48444/mirror/kelvora/Kelvora_Install.exe" \
+  -DKELVORA_INSTALLER_KEYS=build/demo-key/installer-key.pub.pem >/dev/null
 cmake --build --preset windows -j"$(nproc 2>/dev/null || echo 2)"
 exec bash scripts/demo.sh build/windows "${demo_options[@]}"

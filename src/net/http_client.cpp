@@ -65,6 +65,10 @@ HttpResponse HttpClient::GetRange(const std::wstring& url, std::int64_t start, s
   return Exchange(L"GET", url, headers, &target, body_limit);
 }
 
+HttpResponse HttpClient::Get(const std::wstring& url, TargetStream& target, std::int64_t body_limit) {
+  return Exchange(L"GET", url, {}, &target, body_limit);
+}
+
 void HttpClient::Throw(HttpError::Kind kind, std::wstring_view format, std::uint32_t error) {
   throw HttpError(kind, FormatNetMessage(format, error, TrimPlatformText(transport_->ErrorText(error))), error);
 }

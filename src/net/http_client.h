@@ -90,6 +90,11 @@ class HttpClient {
   HttpResponse GetRange(const std::wstring& url, std::int64_t start, std::int64_t end, TargetStream& target,
                         const HeaderList& extra_headers = {});
 
+  // GET without a range, for a small file whole: its body (at most
+  // `body_limit` bytes, error pages as GetRange's) into `target` as GetRange
+  // writes it; a byte more fails the exchange with the read error.
+  HttpResponse Get(const std::wstring& url, TargetStream& target, std::int64_t body_limit);
+
  private:
   HttpResponse Exchange(std::wstring_view method, const std::wstring& address, const HeaderList& headers,
                         TargetStream* target, std::int64_t body_limit);

@@ -79,16 +79,54 @@ def signing(tmp_path_factory):
             "wrong": wrong, "missing": folder / "no-such-file.pem"}
 
 
+def p256_public_key(folder: Path, name: str) -> Path:
+    private = folder / f"{name}.pem"
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", str(private)],
+                   check=True, timeout=60, capture_output=True)
+    public = folder / f"{name}.pub.pem"
+    subprocess.run(["openssl", "ec", "-in", str(private), "-pubout", "-out", str(public)], check=True, timeout=60,
+                   capture_output=True)
+    return public
+
+
+def spki_der(public: Path) -> bytes:
+    return subprocess.run(["openssl", "ec", "-pubin", "-in", str(public), "-outform", "DER"], check=True,
+                          timeout=60, capture_output=True).stdout
+
+
 @pytest.fixture(scope="module")
-def releases(tmp_path_factory, signing):
+def installer_keys(tmp_path_factory):
+    """Two P-256 public keys: the first given relative to the source folder (each release copies it to
+    keys/first.pub.pem there), the second by its absolute path; and one of another curve."""
+    folder = tmp_path_factory.mktemp("installer-keys")
+    p384 = folder / "p384.pem"
+    subprocess.run(["openssl", "ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out", str(p384)],
+                   check=True, timeout=60, capture_output=True)
+    p384_public = folder / "p384.pub.pem"
+    subprocess.run(["openssl", "ec", "-in", str(p384), "-pubout", "-out", str(p384_public)], check=True,
+                   timeout=60, capture_output=True)
+    return {"first": p256_public_key(folder, "first"), "second": p256_public_key(folder, "second"),
+            "p384": p384_public}
+
+
+def with_relative_key(source: Path, installer_keys) -> Path:
+    (source / "keys").mkdir(exist_ok=True)
+    shutil.copyfile(installer_keys["first"], source / "keys" / "first.pub.pem")
+    return source
+
+
+@pytest.fixture(scope="module")
+def releases(tmp_path_factory, signing, installer_keys):
     """An unsigned release in one folder, then a signed one in another."""
     settings = {"KELVORA_DOWNLOAD_URL": URL, "KELVORA_INSTALLER_PUBLISHER": PUBLISHER,
-                "KELVORA_RESUME_ATTEMPTS": "3", "KELVORA_FALLBACK_URLS": ";".join(FALLBACKS)}
-    first = copy_source(tmp_path_factory.mktemp("one") / "kelvora")
+                "KELVORA_RESUME_ATTEMPTS": "3", "KELVORA_FALLBACK_URLS": ";".join(FALLBACKS),
+                "KELVORA_INSTALLER_KEYS": f"keys/first.pub.pem;{installer_keys['second']}"}
+    first = with_relative_key(copy_source(tmp_path_factory.mktemp("one") / "kelvora"), installer_keys)
     first_tmp = tmp_path_factory.mktemp("tmp-one")
     unsigned = release(first, first_tmp, **settings)
     assert unsigned.returncode == 0, unsigned.stdout + unsigned.stderr
-    second = copy_source(tmp_path_factory.mktemp("elsewhere") / "a" / "deeper" / "src")
+    second = with_relative_key(copy_source(tmp_path_factory.mktemp("elsewhere") / "a" / "deeper" / "src"),
+                               installer_keys)
     second_tmp = tmp_path_factory.mktemp("tmp-two")
     signed = release(second, second_tmp, **settings, KELVORA_SIGN_CERT=str(signing["chain"]),
                      KELVORA_SIGN_KEY=str(signing["key"]), KELVORA_SIGN_CA=str(signing["ca"]))
@@ -107,6 +145,20 @@ def test_release_built_twice_gives_the_same_bytes(releases, tmp_path):
     digest = hashlib.sha256(first.read_bytes()).hexdigest()
     for name, (_, output, _) in releases.items():
         assert printed(output, "unsigned SHA-256").split()[0] == digest, name
+
+
+@pytest.mark.parametrize("name", ["unsigned", "signed"])
+def test_release_builds_in_each_key_and_prints_its_fingerprint(releases, installer_keys, name):
+    source, output, _ = releases[name]
+    exe = (source / "dist" / "Kelvora_Installer.exe").read_bytes()
+    lines = re.findall(r"^  installer key:\s+([0-9a-f]{64})  (.*)$", output, re.MULTILINE)
+    expected = []
+    for key, path in (("first", source / "keys" / "first.pub.pem"), ("second", installer_keys["second"])):
+        der = spki_der(installer_keys[key])
+        expected.append((hashlib.sha256(der).hexdigest(), str(path)))
+        # The public key blob CNG imports: "ECS1", 32, then X and Y (the DER's last 64 bytes).
+        assert b"ECS1" + struct.pack("<I", 32) + der[-64:] in exe, key
+    assert lines == expected
 
 
 @pytest.mark.parametrize("name", ["unsigned", "signed"])
@@ -159,6 +211,9 @@ REFUSED = [
     ("no path", {"KELVORA_DOWNLOAD_URL": "https://downloads.kelvora.example"}, "must be an https:// address"),
     ("quote in address", {"KELVORA_DOWNLOAD_URL": 'https://a.example/x".exe'}, "must not contain"),
     ("resume out of range", {"KELVORA_RESUME_ATTEMPTS": "21"}, "from 0 to 20"),
+    ("line break in the keys", {"KELVORA_INSTALLER_KEYS": "{first_key}\n{second_key}"}, "must not contain a line break"),
+    ("missing installer key", {"KELVORA_INSTALLER_KEYS": "{first_key};{missing}"},
+     "KELVORA_INSTALLER_KEYS: no readable file"),
     ("certificate without key", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_CA": "{ca}"}, "given together"),
     ("both kinds of signer", {"KELVORA_SIGN_CERT": "{chain}", "KELVORA_SIGN_KEY": "{key}",
                               "KELVORA_SIGN_PKCS12": "{pkcs12}", "KELVORA_SIGN_CA": "{ca}"}, "not both"),
@@ -181,12 +236,14 @@ def scratch_source(tmp_path_factory):
 
 
 @pytest.mark.parametrize("case, settings, message", REFUSED, ids=[case[0] for case in REFUSED])
-def test_refused_settings_stop_the_release_and_leave_no_dist(scratch_source, signing, tmp_path, case, settings,
-                                                             message):
+def test_refused_settings_stop_the_release_and_leave_no_dist(scratch_source, signing, installer_keys, tmp_path, case,
+                                                             settings, message):
     (scratch_source / "dist").mkdir(exist_ok=True)
     (scratch_source / "dist" / "Kelvora_Installer.exe").write_bytes(b"an earlier release")
     given = {"KELVORA_DOWNLOAD_URL": URL}
-    given.update({name: value.format(**{k: str(v) for k, v in signing.items()}) for name, value in settings.items()})
+    files = {**{k: str(v) for k, v in signing.items()}, "first_key": str(installer_keys["first"]),
+             "second_key": str(installer_keys["second"])}
+    given.update({name: value.format(**files) for name, value in settings.items()})
     if case == "no address":
         del given["KELVORA_DOWNLOAD_URL"]
     result = release(scratch_source, tmp_path / "tmp", **given)
@@ -194,6 +251,19 @@ def test_refused_settings_stop_the_release_and_leave_no_dist(scratch_source, sig
     assert message in result.stderr, result.stderr
     assert "building" not in result.stdout, "refused only after a build"
     assert PASSWORD not in result.stdout + result.stderr
+    assert_nothing_left(scratch_source, tmp_path / "tmp")
+
+
+@pytest.mark.parametrize("kind", ["p384", "private"])
+def test_a_key_that_is_no_p256_public_key_stops_the_configure_step(scratch_source, installer_keys, tmp_path, kind):
+    key = installer_keys["p384"] if kind == "p384" else installer_keys["first"].with_name("first.pem")
+    result = release(scratch_source, tmp_path / "tmp", KELVORA_DOWNLOAD_URL=URL, KELVORA_INSTALLER_KEYS=str(key))
+    assert result.returncode != 0
+    assert "configuring the build failed" in result.stderr
+    expected = "is not an ECDSA P-256 public key" if kind == "p384" else "is not a PEM public key"
+    # CMake wraps its messages: compared with the line breaks and indents made single blanks.
+    assert expected in " ".join(result.stderr.split()), result.stderr
+    assert "PRIVATE KEY" not in result.stdout + result.stderr
     assert_nothing_left(scratch_source, tmp_path / "tmp")
 
 

@@ -6,6 +6,10 @@ When it names a fallback address (KELVORA_FALLBACK_URLS) on loopback, nginx
 serves the stand-in there instead, and the built-in address is a scripted
 server that answers the first size request busy (503, Retry-After: 1) and
 then has no file (404), so that the run asks again and then falls back.
+When it holds installer keys (KELVORA_INSTALLER_KEYS), the stand-in is served
+with its detached signature (.sig) made by the private key beside the first
+public key (scripts/sign-installer.sh --new-key names them KEY.pem and
+KEY.pub.pem).
 
     python3 -m bench.demo BUILD_DIR      (from tests/e2e)
 
@@ -133,6 +137,21 @@ def main() -> int:
             fallback = None
         served_at = fallback or url
         place_file(root, served_at.path, served)
+        key_files = [k for k in (paths.cmake_cache_value("KELVORA_INSTALLER_KEYS", build) or "").split(";") if k]
+        if key_files:
+            public = Path(key_files[0])
+            if not public.is_absolute():
+                public = paths.source_dir() / public
+            private = public.with_name(public.name.replace(".pub.pem", ".pem"))
+            # A copy is signed: the .sig lands beside it, not beside the build's stand-in.
+            copy = shutil.copyfile(served, work / "served-standin.exe")
+            subprocess.run(["bash", str(paths.source_dir() / "scripts" / "sign-installer.sh"), str(private),
+                            str(copy)], check=True, timeout=60, stdout=subprocess.DEVNULL)
+            place_file(root, served_at.path + ".sig", Path(f"{copy}.sig"))
+            say(f"this build launches only an installer whose .sig one of its keys made (KELVORA_INSTALLER_KEYS): "
+                f"the stand-in's signature by {private} is served at {served_at.path}.sig")
+        else:
+            say("this build holds no installer key (KELVORA_INSTALLER_KEYS is empty): no .sig is served")
         nginx = NginxServer(root, certs.localhost, work / "nginx", port=served_at.port,
                             limit_rate=options.rate or None, lifetime=3600).start()
         say(f"nginx serves the stand-in installer ({served.stat().st_size} bytes) at {nginx.url(served_at.path)}")

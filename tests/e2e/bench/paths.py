@@ -13,10 +13,11 @@ VENDOR_PORT = 48443
 DOWNLOAD_PATH = "/fileadmin/files/kelvora/Kelvora_Install.exe"
 INSTALLER_FILE_NAME = "Kelvora_Install.exe"
 
-# publisher_check, resume, fallback and keep hold other builds of Kelvora_Installer.exe
-# (publisher_check_installer_exe, resume_installer_exe, fallback_installer_exe, keep_installer_exe).
+# publisher_check, resume, fallback, keep and keys hold other builds of Kelvora_Installer.exe
+# (publisher_check_installer_exe, resume_installer_exe, fallback_installer_exe, keep_installer_exe,
+# keys_installer_exe).
 _SKIPPED_DIRS = {"CMakeFiles", "googletest", "screenshots", "e2e", "wine-prefix", "drive_c", "dosdevices",
-                 "publisher_check", "resume", "fallback", "keep"}
+                 "publisher_check", "resume", "fallback", "keep", "keys"}
 
 
 def source_dir() -> Path:
@@ -84,6 +85,20 @@ def keep_installer_exe() -> Path:
     """The program built to resume (KELVORA_TEST_RESUME_ATTEMPTS attempts) and check checked_publisher():
     it keeps a cut-off download for the next run."""
     return _test_build_exe("keep")
+
+
+def keys_installer_exe() -> Path:
+    """The program built with the test keys (signing_keys()), the fallback address fallback_url() and
+    KELVORA_TEST_RESUME_ATTEMPTS attempts; no publisher."""
+    return _test_build_exe("keys")
+
+
+def signing_keys(build: Path | None = None) -> dict[str, Path]:
+    """The private keys whose public halves the keys test build holds: "first" and "second"."""
+    folder = cmake_cache_value("KELVORA_TEST_KEYS_DIR", build)
+    if not folder:
+        raise LookupError("KELVORA_TEST_KEYS_DIR is not in the CMake cache; configure the windows preset")
+    return {name: Path(folder) / f"{name}.pem" for name in ("first", "second")}
 
 
 def fallback_url(build: Path | None = None) -> str:
