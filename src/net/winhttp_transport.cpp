@@ -11,8 +11,9 @@ namespace kelvora::net {
 
 namespace {
 
-// Past WinHTTP's own time-outs, how long a call that has not reported back
-// is waited for before it is given up as timed out.
+// Past WinHTTP's own time-outs, how long a line that has sent nothing is
+// waited for before the call is given up as timed out (CallLink::Await:
+// silence counts, not the length of a call).
 constexpr DWORD kNoWordGrace = 5000;
 
 class WinHttpRequest : public TransportRequest {
