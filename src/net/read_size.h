@@ -28,7 +28,10 @@ namespace kelvora::net {
 class ReadSize {
  public:
   static constexpr std::uint32_t kMinimum = 16 * 1024;  // one TLS record
-  static constexpr std::uint32_t kMaximum = 1 << 20;
+  // Under Wine the read ahead pending when a line collapses fills at the new
+  // rate, and one pending when a line dies is lost: 64 KiB is 6.5 s at
+  // 10 KB/s. Larger reads save calls only at full speed (see README).
+  static constexpr std::uint32_t kMaximum = 64 * 1024;
   static constexpr std::chrono::microseconds kTarget{30000};
   // How long the bar may stand still while a read ahead fills at the slowest
   // rate seen lately.

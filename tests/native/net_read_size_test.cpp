@@ -39,24 +39,21 @@ TEST(ReadSize, FollowsTheRateGrowingOnlyWhereItHeld) {
   } rows[] = {
       // 16 KiB at 150 KB/s take 109 ms: no smaller read is worth its call.
       {"slow line stays at the smallest size", Steady(150e3, 3), {16 * KiB, 16 * KiB, 16 * KiB}},
-      // 30 ms at 12.5 MB/s is 375,000 bytes: 22 whole records. Each growth
-      // waits for a second step at the rate.
-      {"100 Mbit/s settles near 30 ms a read", Steady(12.5e6, 8),
-       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 256 * KiB, 256 * KiB, 352 * KiB, 352 * KiB}},
-      {"full speed grows four-fold to the cap after each held rate", Steady(500e6, 8),
-       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 256 * KiB, 256 * KiB, 1024 * KiB, 1024 * KiB}},
-      {"bytes already waiting grow the same way", Steady(0, 7),
-       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 256 * KiB, 256 * KiB, 1024 * KiB}},
-      // A slow start, then full speed: the slow step is remembered for
-      // eight steps (reads ahead stay within what 150 KB/s brings in 1 s:
-      // 144 KiB), then the size grows to the cap.
-      {"a slow start that then speeds up", Then(Steady(150e3, 2), Steady(500e6, 12)),
-       {16 * KiB, 16 * KiB, 16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 144 * KiB, 144 * KiB, 144 * KiB, 144 * KiB,
-        144 * KiB, 576 * KiB, 576 * KiB, 1024 * KiB}},
+      // 30 ms at 1.2 MB/s is 36,000 bytes: two whole records, after a
+      // second step at the rate.
+      {"1.2 MB/s settles on two records", Steady(1.2e6, 4), {16 * KiB, 16 * KiB, 32 * KiB, 32 * KiB}},
+      {"100 Mbit/s grows four-fold to the cap after a held rate", Steady(12.5e6, 4),
+       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB}},
+      {"bytes already waiting grow the same way", Steady(0, 3), {16 * KiB, 16 * KiB, 64 * KiB}},
+      // A slow start, then full speed: the slow steps are remembered for
+      // eight steps (reads ahead stay within what 40 KB/s brings in 1 s:
+      // 32 KiB), then the size grows to the cap.
+      {"a slow start that then speeds up", Then(Steady(40e3, 2), Steady(500e6, 10)),
+       {16 * KiB, 16 * KiB, 16 * KiB, 16 * KiB, 32 * KiB, 32 * KiB, 32 * KiB, 32 * KiB, 32 * KiB, 32 * KiB,
+        32 * KiB, 64 * KiB}},
       // Up to the cap, down to 1 MB/s (30 KB a step: one record), up again.
-      {"a rate that rises and falls", Then(Then(Steady(500e6, 7), Steady(1e6, 2)), Steady(500e6, 6)),
-       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 256 * KiB, 256 * KiB, 1024 * KiB, 1024 * KiB, 16 * KiB,
-        16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 256 * KiB, 256 * KiB}},
+      {"a rate that rises and falls", Then(Then(Steady(500e6, 3), Steady(1e6, 2)), Steady(500e6, 4)),
+       {16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB, 16 * KiB, 16 * KiB, 16 * KiB, 64 * KiB, 64 * KiB}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
