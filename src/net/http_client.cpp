@@ -300,8 +300,14 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
   // read ahead, which then waits on WinHTTP's thread, where a stop ends the
   // wait, and not inside the call (Wine measured: a read started while bytes
   // are at hand runs on the calling thread until its buffer is full).
+  // A step that reads ahead is shown once, after its read ahead (one
+  // hand-over to the window per step at full speed), unless what was at hand
+  // took a while to come: then it is shown at once, so that the bar never
+  // waits for a read ahead on top of it.
+  constexpr std::chrono::milliseconds kShowAtOnce{250};
   ReadSize size;
   bool abort = notify_progress();
+  auto shown = read_clock_();
   while (!abort) {
     const auto started = read_clock_();
     std::uint32_t at_hand = 0;
@@ -309,13 +315,17 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     if (at_hand == 0) break;
     std::uint32_t step = read_piece(std::min(at_hand, ReadSize::kMaximum));
     if (step == 0) break;
-    abort = notify_progress();
-    if (abort) break;
+    if (!size.ReadsAhead() || read_clock_() - shown >= kShowAtOnce) {
+      abort = notify_progress();
+      shown = read_clock_();
+      if (abort) break;
+    }
     if (size.ReadsAhead()) {
       const std::uint32_t ahead = read_piece(size.bytes());
-      if (ahead == 0) break;
       step += ahead;
       abort = notify_progress();
+      shown = read_clock_();
+      if (ahead == 0) break;
     }
     size.Update(step, std::chrono::duration_cast<std::chrono::microseconds>(read_clock_() - started));
   }
