@@ -274,37 +274,64 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     return abort;
   };
 
-  ReadSize size;
-  bool abort = notify_progress();
-  while (!abort) {
-    // Never more than one byte past the limit is asked for, and that byte
-    // is not written: it only shows that the body is too long.
+  // Reads one piece of at most `wanted` bytes into the target; 0 at the
+  // body's end. Never more than one byte past the limit is asked for, and
+  // that byte is not written: it only shows that the body is too long.
+  auto read_piece = [&](std::uint32_t wanted) -> std::uint32_t {
     const std::int64_t room = body_limit - count + 1;
-    const auto started = read_clock_();
-    std::uint32_t wanted = size.bytes();
-    if (!size.ReadsAhead()) {
-      if (const auto error = request.QueryDataAvailable(wanted)) Throw(HttpError::Kind::Response, kReadFailed, error);
-      if (wanted == 0) break;
-      wanted = std::min(wanted, ReadSize::kMaximum);
-    }
-    const std::uint32_t asked = static_cast<std::uint32_t>(std::min<std::int64_t>(wanted, room));
+    const auto asked = static_cast<std::uint32_t>(std::min<std::int64_t>(wanted, room));
     const std::uint8_t* data = nullptr;
     std::uint32_t read = 0;
     if (const auto error = request.ReadData(asked, data, read)) Throw(HttpError::Kind::Response, kReadFailed, error);
-    if (read == 0) break;
+    if (read == 0) return 0;
     if (read > asked) read = asked;
-    size.Update(read, std::chrono::duration_cast<std::chrono::microseconds>(read_clock_() - started));
     const bool too_long = count + read > body_limit;
-    if (too_long) read = static_cast<std::uint32_t>(body_limit - count);
+    const std::uint32_t kept = too_long ? static_cast<std::uint32_t>(body_limit - count) : read;
     std::size_t written = 0;
-    while (written < read) {
-      const std::size_t taken = target.Write(data + written, read - written);
+    while (written < kept) {
+      const std::size_t taken = target.Write(data + written, kept - written);
       if (taken == 0) throw StreamWriteError();
       written += taken;
     }
-    count += read;
+    count += kept;
     if (too_long) Throw(HttpError::Kind::Response, kReadFailed, kErrorInvalidServerResponse);
-    abort = notify_progress();
+    return read;
+  };
+
+  // Each step takes what is at hand, exactly (a read that never waits and
+  // cannot lose what it holds), and on a line that has been fast reads ahead
+  // after it (ReadSize). Asking first also leaves nothing at hand for the
+  // read ahead, which then waits on WinHTTP's thread, where a stop ends the
+  // wait, and not inside the call (Wine measured: a read started while bytes
+  // are at hand runs on the calling thread until its buffer is full).
+  // A step that reads ahead is shown once, after its read ahead (one
+  // hand-over to the window per step at full speed), unless what was at hand
+  // took a while to come: then it is shown at once, so that the bar never
+  // waits for a read ahead on top of it.
+  constexpr std::chrono::milliseconds kShowAtOnce{250};
+  ReadSize size;
+  bool abort = notify_progress();
+  auto shown = read_clock_();
+  while (!abort) {
+    const auto started = read_clock_();
+    std::uint32_t at_hand = 0;
+    if (const auto error = request.QueryDataAvailable(at_hand)) Throw(HttpError::Kind::Response, kReadFailed, error);
+    if (at_hand == 0) break;
+    std::uint32_t step = read_piece(std::min(at_hand, ReadSize::kMaximum));
+    if (step == 0) break;
+    if (!size.ReadsAhead() || read_clock_() - shown >= kShowAtOnce) {
+      abort = notify_progress();
+      shown = read_clock_();
+      if (abort) break;
+    }
+    if (size.ReadsAhead()) {
+      const std::uint32_t ahead = read_piece(size.bytes());
+      step += ahead;
+      abort = notify_progress();
+      shown = read_clock_();
+      if (ahead == 0) break;
+    }
+    size.Update(step, std::chrono::duration_cast<std::chrono::microseconds>(read_clock_() - started));
   }
 }
 

@@ -76,7 +76,10 @@ class TransportRequest {
   virtual std::uint32_t QueryDataAvailable(std::uint32_t& bytes) = 0;
   // Up to `size` body bytes, in a buffer of the request's own that `data`
   // points to until the request's next call; `read` 0 at the body's end. A
-  // transport may return fewer than asked before the end.
+  // transport may return fewer than asked before the end (Windows'
+  // documented reads), or wait until it has all it was asked for and keep
+  // nothing when it fails (Wine's measured reads; one started while bytes are
+  // at hand then waits inside the call, where no stop reaches it).
   virtual std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "net/silence_rule.h"
+
 namespace kelvora::net {
 
 CallLink* CallLink::Create() {
@@ -27,6 +29,7 @@ std::uint8_t* CallLink::ReadBuffer(std::size_t size) {
 
 void CallLink::BeginCall() {
   completed_while_starting_ = false;
+  started_ms_ = ::GetTickCount64();
   caller_.store(::GetCurrentThreadId(), std::memory_order_relaxed);
 }
 
@@ -43,16 +46,28 @@ void CallLink::Complete(DWORD error, DWORD bytes) {
   ::SetEvent(done_.get());
 }
 
-std::uint32_t CallLink::Await(HANDLE stop, DWORD timeout_ms) {
+std::uint32_t CallLink::Await(HANDLE stop, DWORD silence_ms) {
   if (completed_while_starting_) return error_;
+  SilenceRule silence(silence_ms, 0);
+  silence.Start(started_ms_);
   const HANDLE handles[] = {done_.get(), stop};
-  switch (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, timeout_ms)) {
-    case WAIT_OBJECT_0:
-      return error_;
-    case WAIT_OBJECT_0 + 1:
-      return ERROR_WINHTTP_OPERATION_CANCELLED;
-    default:
-      return ERROR_WINHTTP_TIMEOUT;
+  // Each pass either returns or finds that bytes came since the last one,
+  // so that only a silent line runs out the limit. At full speed calls
+  // complete long before the first pass ends: no wake-up is added.
+  for (;;) {
+    silence.Heard(heard_ms_.load(std::memory_order_relaxed));
+    const std::uint64_t now = ::GetTickCount64();
+    if (silence.Silent(now)) return ERROR_WINHTTP_TIMEOUT;
+    switch (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, static_cast<DWORD>(silence.Remaining(now)))) {
+      case WAIT_OBJECT_0:
+        return error_;
+      case WAIT_OBJECT_0 + 1:
+        return ERROR_WINHTTP_OPERATION_CANCELLED;
+      case WAIT_TIMEOUT:
+        break;
+      default:
+        return ERROR_WINHTTP_TIMEOUT;
+    }
   }
 }
 
@@ -62,6 +77,11 @@ void CALLBACK CallLink::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPV
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
       if (info && length >= sizeof(DWORD)) link->secure_failures_ |= *static_cast<const DWORD*>(info);
+      return;
+    case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
+      // On WinHTTP's thread, once per piece taken from the connection: one
+      // relaxed store, no trip to the kernel.
+      link->heard_ms_.store(::GetTickCount64(), std::memory_order_relaxed);
       return;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:

@@ -39,7 +39,8 @@ class CallLink {
   static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
   // The notifications OnStatus needs.
   static constexpr DWORD kNotifications =
-      WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_HANDLES;
+      WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_HANDLES |
+      WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED;
 
   // The request lets go of its reference; `winhttp_holds` false when the
   // handle never got the link as its context (no HANDLE_CLOSING will come).
@@ -49,12 +50,14 @@ class CallLink {
   // comes while the call is being started on this thread is taken at once.
   void BeginCall();
   void EndCall() { caller_.store(0, std::memory_order_relaxed); }
-  // After a call was started: waits for its completion, at most
-  // `timeout_ms`, or until `stop` (may be null) is set; not at all when it
-  // completed while being started. Returns 0 or the call's error; on a stop
-  // ERROR_WINHTTP_OPERATION_CANCELLED, on no word ERROR_WINHTTP_TIMEOUT: the
-  // caller must then close the handle and make no further call on it.
-  std::uint32_t Await(HANDLE stop, DWORD timeout_ms);
+  // After a call was started: waits for its completion, or until `stop`
+  // (may be null) is set, or until no byte has come from the server for
+  // `silence_ms` (SilenceRule: a read that fills slowly is waited for as long
+  // as bytes arrive); not at all when it completed while being started.
+  // Returns 0 or the call's error; on a stop ERROR_WINHTTP_OPERATION_CANCELLED,
+  // on silence ERROR_WINHTTP_TIMEOUT: the caller must then close the handle
+  // and make no further call on it.
+  std::uint32_t Await(HANDLE stop, DWORD silence_ms);
 
   // Of the last completed call: the bytes available or read.
   DWORD bytes() const { return bytes_; }
@@ -74,6 +77,13 @@ class CallLink {
   // the one wait that follows, so that it never needs resetting. After a
   // stop or a time-out the link makes no more calls.
   unique_handle done_;
+  // When bytes last came from the server (GetTickCount64), from the
+  // RESPONSE_RECEIVED notifications. They come while a read is pending (Wine
+  // measured: one per 8 KiB taken from the connection, on WinHTTP's thread;
+  // Windows documents them as bytes received). Only the time is used: the
+  // counts are the connection's bytes, not the file's.
+  std::atomic<std::uint64_t> heard_ms_{0};
+  std::uint64_t started_ms_ = 0;  // the caller's thread only
   // The thread starting a call, while it does; 0 otherwise.
   std::atomic<DWORD> caller_{0};
   bool completed_while_starting_ = false;  // the caller's thread only

@@ -11,8 +11,9 @@ namespace kelvora::net {
 
 namespace {
 
-// Past WinHTTP's own time-outs, how long a call that has not reported back
-// is waited for before it is given up as timed out.
+// Past WinHTTP's own time-outs, how long a line that has sent nothing is
+// waited for before the call is given up as timed out (CallLink::Await:
+// silence counts, not the length of a call).
 constexpr DWORD kNoWordGrace = 5000;
 
 class WinHttpRequest : public TransportRequest {
@@ -145,10 +146,13 @@ class WinHttpRequest : public TransportRequest {
   }
 
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
-    // In asynchronous mode a read ends when the buffer is full or the body
-    // is, and a read that fails keeps nothing of what it had; the client
-    // reads ahead like that only on a fast line (ReadSize). The bytes land
-    // in the link's buffer, which WinHTTP may still write into after a stop.
+    // Wine (measured): in asynchronous mode a read ends when the buffer is
+    // full or the body is, a read that fails keeps nothing of what it had,
+    // and a read started while bytes are at hand runs on this thread until
+    // it is full; Windows (documented) returns once some bytes are there. So
+    // the client reads ahead only after taking what is at hand, and only on
+    // a line that has been fast (ReadSize). The bytes land in the link's
+    // buffer, which WinHTTP may still write into after a stop.
     std::uint8_t* landing = nullptr;
     const auto error = Call([this, size, &landing] {
       landing = link_->ReadBuffer(size);

@@ -38,7 +38,14 @@ struct SentRequest {
   ProxySetting proxy;
 };
 
+// How a read that asks for more than the current chunk behaves.
+enum class ReadMode {
+  Windows,  // returns at most the rest of one chunk: some bytes once they are there (documented)
+  Wine,     // waits until its buffer is full or the body ends; a failed read keeps nothing (measured)
+};
+
 struct Script {
+  ReadMode read_mode = ReadMode::Windows;
   std::deque<ScriptedResponse> responses;
   std::vector<SentRequest> sent;
   std::vector<std::wstring> opened;  // each Open's address
@@ -147,6 +154,25 @@ class ScriptedRequest : public TransportRequest {
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
     script_.read_sizes.push_back(size);
     read = 0;
+    if (script_.read_mode == ReadMode::Wine) {
+      // Across chunks, each one's time passing as it is reached; on a
+      // failure what was gathered is dropped.
+      landing_.clear();
+      while (landing_.size() < size) {
+        if (!NextChunk()) {
+          if (current_.read_error) return current_.read_error;
+          break;
+        }
+        const auto& chunk = current_.chunks[next_chunk_];
+        const std::size_t take = std::min<std::size_t>(size - landing_.size(), chunk.size() - offset_);
+        landing_.append(chunk, offset_, take);
+        offset_ += take;
+      }
+      read = static_cast<std::uint32_t>(landing_.size());
+      data = reinterpret_cast<const std::uint8_t*>(landing_.data());
+      if (read) ++script_.reads;
+      return 0;
+    }
     if (!NextChunk()) return current_.read_error;
     const auto& chunk = current_.chunks[next_chunk_];
     read = static_cast<std::uint32_t>(std::min<std::size_t>(size, chunk.size() - offset_));
@@ -180,6 +206,7 @@ class ScriptedRequest : public TransportRequest {
   std::size_t next_chunk_ = 0;
   std::size_t offset_ = 0;
   bool charged_ = false;
+  std::string landing_;  // what a read in Wine's mode gathered
 };
 
 class ScriptedTransport : public Transport {
