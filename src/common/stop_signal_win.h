@@ -6,8 +6,8 @@
 //
 // A call's check and its start exclude the stop (StartUnlessSet): once Set()
 // has returned, no call starts. The lock behind this is held only while a
-// call is being started, never across a wait, and a reader's uncontended
-// acquire stays in user mode.
+// call is being started, and a reader's uncontended acquire stays in user
+// mode; Set() waits for a start in progress at most kLongestStartWait.
 
 #include <windows.h>
 
@@ -39,8 +39,11 @@ class StopSignal {
   StopSignal& operator=(const StopSignal&) = delete;
 
   bool Ready() const { return static_cast<bool>(event_); }
-  // Any thread. When it returns, every StartUnlessSet has either finished
-  // its start or will not start.
+  // How long Set() waits at most for a start in progress to return.
+  static constexpr ULONGLONG kLongestStartWait = 250;
+  // Any thread. When it returns, every StartUnlessSet has either begun its
+  // call (and finished starting it, unless that took over kLongestStartWait)
+  // or will not start.
   void Set();
   bool IsSet() const { return set_->load(std::memory_order_acquire); }
   // The flag alone, shared: it stays readable after this object is gone.
