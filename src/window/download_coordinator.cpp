@@ -15,7 +15,6 @@
 
 #include "config/download_address.h"
 #include "config/fallback_addresses.h"
-#include "config/installer_keys.h"
 #include "config/installer_publisher.h"
 #include "config/resume_attempts.h"
 #include "net/winhttp_transport.h"
@@ -28,8 +27,7 @@
 #include "download/fetch_files.h"
 #include "window/download_thread_win.h"
 #include "download/file_pin_win.h"
-#include "download/installer_signature.h"
-#include "window/installer_key_check_win.h"
+#include "window/installer_key_gate_win.h"
 #include "window/progress_text.h"
 #include "window/publisher_check_win.h"
 #include "download/random_draw_win.h"
@@ -92,22 +90,6 @@ class RunFiles : public FetchFiles {
  private:
   DownloadRunState& state_;
 };
-
-std::span<const InstallerKey> BuiltInKeys() { return {kInstallerKeys, kInstallerKeyCount}; }
-
-// The detached signature of the file at `url`, for a build with keys: asked
-// for by a client of its own (the same proxy choice, redirect rules and
-// certificate checks as the file's), its busy answers within a budget of
-// their own. Nothing when there is none to be had, for whatever reason.
-std::optional<EcdsaP256Signature> FetchInstallerSignature(TFormKelvoraInstaller& form, const std::wstring& url) {
-  try {
-    const auto client = net::CreateWinHttpClient(&form.RunStopSignal());
-    const RetryRules retries{kResumeAttempts, SystemRandomDraw, nullptr};
-    return FetchSignature(*client, url, retries, StopAwareWait(&form.RunStopSignal())).signature;
-  } catch (...) {
-    return std::nullopt;
-  }
-}
 
 // The whole file from `url` into a new working file (or on from bytes an
 // earlier run kept), put in place when complete and kept (held) when it
@@ -183,15 +165,15 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
     // The signature is asked for once the file is complete: a run that
     // breaks off never needs it. It is only held in memory.
     std::optional<EcdsaP256Signature> signature;
-    if (!BuiltInKeys().empty()) {
-      signature = FetchInstallerSignature(form, url);
+    if (InstallerKeysBuiltIn()) {
+      signature = FetchInstallerSignature(form.RunStopSignal(), url);
       if (form.FClosingForm) return FetchEnd::Stopped;
     }
     // Checked here rather than in the completion step: hashing the whole file
     // must not stall the window. A rejected file is gone, and the next address
     // may have a good one. With both settings, both checks must pass.
     state.accepted = AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher) &&
-                     AcceptKeySignedInstaller(state.LFileName, state.held_file, BuiltInKeys(), signature);
+                     AcceptKeySigned(state.LFileName, state.held_file, signature);
     if (state.accepted) {
       // A complete download: nothing kept is needed any more.
       if (state.keeper) state.keeper->Forget();
@@ -199,7 +181,7 @@ FetchEnd FetchFrom(TFormKelvoraInstaller& form, DownloadRunState& state, const s
     }
     state.held_file.reset();
     // Without a signature another download of the file cannot help.
-    if (!BuiltInKeys().empty() && !signature) return FetchEnd::Failed;
+    if (InstallerKeysBuiltIn() && !signature) return FetchEnd::Failed;
     // From byte 0 once more, at the cost of a GET, when the refused file held
     // kept bytes.
     const std::optional<int> again = AttemptsForRefetch(progress, attempts);
@@ -271,7 +253,7 @@ void TFormKelvoraInstaller::SampleDownload() {
   // path (or stays there) is never launched. Nor, in a build with keys, is
   // an earlier run's file: without the network there is no signature to
   // check it against.
-  if (!stopped && !state.held_file && !state.own_file_only && !state.LFileName.empty() && BuiltInKeys().empty()) {
+  if (!stopped && !state.held_file && !state.own_file_only && !state.LFileName.empty() && !InstallerKeysBuiltIn()) {
     state.held_file = PinFile(state.LFileName, unique_file());
     // A rejected file is gone.
     state.accepted = state.held_file && AcceptInstaller(state.LFileName, state.held_file, kInstallerPublisher);
