@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Download speed, CPU and memory of Kelvora_Installer.exe under Wine, against
-four bare WinHTTP loops under the same Wine (tools/bench_winhttp):
+five bare WinHTTP loops under the same Wine (tools/bench_winhttp):
 
   1 MiB reads          synchronous fixed 1 MiB reads
   read pattern         synchronous: ask how many bytes are available, read
@@ -8,6 +8,8 @@ four bare WinHTTP loops under the same Wine (tools/bench_winhttp):
   async read pattern   the same pattern on an asynchronous session, each call
                        started and then waited for on an event that the status
                        callback sets
+  async read pattern cv  the same, waited for on a condition variable that the
+                       callback wakes (as the program waits)
   design floor         the synchronous read pattern plus one empty step handed
                        to a UI thread and waited for after every chunk
 
@@ -56,7 +58,8 @@ from urllib.parse import urlsplit  # noqa: E402
 
 MiB = 1024 * 1024
 LOOPS = (("1 MiB reads", []), ("read pattern", ["--read-pattern"]),
-         ("async read pattern", ["--async-read-pattern"]), ("design floor", ["--design-floor"]))
+         ("async read pattern", ["--async-read-pattern"]), ("async read pattern cv", ["--async-read-pattern-cv"]),
+         ("design floor", ["--design-floor"]))
 
 
 def make_payload(path: Path, size: int, standin: Path) -> None:

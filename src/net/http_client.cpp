@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "net/read_size.h"
 
 namespace kelvora::net {
 
@@ -20,6 +19,9 @@ constexpr wchar_t kAddHeaderFailed[] = L"Fehler beim Hinzufügen des Headers: (%
 // The platform's "invalid server response": what a body longer than the
 // range asked for is.
 constexpr std::uint32_t kErrorInvalidServerResponse = 12152;
+// The most one read takes of what is at hand (Windows may have more buffered
+// than one read need hold).
+constexpr std::uint32_t kLargestRead = 256 * 1024;
 
 bool IsRedirectStatus(std::int32_t status) {
   switch (status) {
@@ -298,41 +300,54 @@ void HttpClient::ReadBody(TransportRequest& request, const HttpResponse& respons
     return read;
   };
 
-  // Each step takes what is at hand, exactly (a read that never waits and
-  // cannot lose what it holds), and on a line that has been fast reads ahead
-  // after it (ReadSize). Asking first also leaves nothing at hand for the
-  // read ahead, which then waits on WinHTTP's thread, where a stop ends the
-  // wait, and not inside the call (Wine measured: a read started while bytes
-  // are at hand runs on the calling thread until its buffer is full).
-  // A step that reads ahead is shown once, after its read ahead (one
-  // hand-over to the window per step at full speed), unless what was at hand
-  // took a while to come: then it is shown at once, so that the bar never
-  // waits for a read ahead on top of it.
-  constexpr std::chrono::milliseconds kShowAtOnce{250};
-  ReadSize size;
+  // Each step waits until bytes are at hand and reads exactly those. A read
+  // that asked for more would wait for the line to fill it (Wine measured:
+  // an asynchronous read returns only when its buffer is full or the body
+  // ends, and one that fails keeps nothing; Windows documents that a read
+  // returns once some bytes are there): the bar would stand while bytes
+  // arrive, and a line that dies would take them along. Asking first also
+  // means a read never waits: what waits is the ask, on WinHTTP's thread,
+  // where a stop ends the wait (Wine measured: a read started while bytes are
+  // at hand runs on the calling thread until its buffer is full).
+  //
+  // Under Wine the bytes at hand are one TLS record at most (16 KiB), and a
+  // hand-over to the window costs about 0.1 ms: one per record would double
+  // the time of a fast download. So what a step wrote is shown at once when
+  // the last showing is kShowEvery old, and otherwise as soon as the next ask
+  // begins to wait for the network: new bytes reach the bar within
+  // kShowEvery plus one step's reading, however the line runs.
+  constexpr std::chrono::milliseconds kShowEvery{50};
   bool abort = notify_progress();
+  std::int64_t shown_count = count;
   auto shown = read_clock_();
+  auto show = [&] {
+    abort = notify_progress();
+    shown_count = count;
+    shown = read_clock_();
+  };
+  struct WaitingShows {
+    TransportRequest& request;
+    ~WaitingShows() { request.SetWaitingHandler({}); }
+  } waiting_shows{request};
+  request.SetWaitingHandler([&] {
+    if (!abort && count > shown_count) show();
+  });
   while (!abort) {
-    const auto started = read_clock_();
     std::uint32_t at_hand = 0;
-    if (const auto error = request.QueryDataAvailable(at_hand)) Throw(HttpError::Kind::Response, kReadFailed, error);
+    const auto error = request.QueryDataAvailable(at_hand);
+    // An abort answered while the ask waited ends the transfer as one
+    // answered between two reads does.
+    if (abort) break;
+    if (error) {
+      // What came before a line broke is in the file: the bar says so.
+      if (count > shown_count) show();
+      Throw(HttpError::Kind::Response, kReadFailed, error);
+    }
     if (at_hand == 0) break;
-    std::uint32_t step = read_piece(std::min(at_hand, ReadSize::kMaximum));
-    if (step == 0) break;
-    if (!size.ReadsAhead() || read_clock_() - shown >= kShowAtOnce) {
-      abort = notify_progress();
-      shown = read_clock_();
-      if (abort) break;
-    }
-    if (size.ReadsAhead()) {
-      const std::uint32_t ahead = read_piece(size.bytes());
-      step += ahead;
-      abort = notify_progress();
-      shown = read_clock_();
-      if (ahead == 0) break;
-    }
-    size.Update(step, std::chrono::duration_cast<std::chrono::microseconds>(read_clock_() - started));
+    if (read_piece(std::min(at_hand, kLargestRead)) == 0) break;
+    if (read_clock_() - shown >= kShowEvery) show();
   }
+  if (!abort && count > shown_count) show();
 }
 
 }  // namespace kelvora::net

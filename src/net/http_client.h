@@ -33,10 +33,12 @@ struct AttemptRecord {
 // throws). No status code is an error.
 class HttpClient {
  public:
-  // Called on the exchange's thread before the first read and after every
-  // read of a response with a status below 300 (reads are sized by ReadSize). `sender` identifies the
-  // exchange's request; set `abort` to stop reading (the exchange then
-  // returns normally).
+  // Called on the exchange's thread, for a response with a status below 300:
+  // before the first read, after a read when the last call is 50 ms old or
+  // more, when the next read begins to wait for the network with bytes not
+  // yet shown, and at the body's end with bytes not yet shown (ReadBody).
+  // `sender` identifies the exchange's request; set `abort` to stop reading
+  // (the exchange then returns normally).
   using ReceiveDataHandler =
       std::function<void(const void* sender, std::int64_t content_length, std::int64_t read_count, bool& abort)>;
   // Called on the exchange's thread when a response has arrived (any status,
@@ -46,7 +48,7 @@ class HttpClient {
   using ResponseHandler = std::function<void(const HttpResponse& response, bool& abort)>;
   using AttemptObserver = std::function<void(const AttemptRecord&)>;
   using Clock = std::function<CookieStore::Seconds()>;
-  // A monotonic clock for timing reads (ReadSize).
+  // A monotonic clock, for how often reads are shown.
   using ReadClock = std::function<std::chrono::steady_clock::time_point()>;
 
   static constexpr int kMaxRedirects = 5;

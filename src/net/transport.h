@@ -5,6 +5,7 @@
 // WinHTTP is the production transport (winhttp_transport.h); tests script one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -74,6 +75,10 @@ class TransportRequest {
   // Waits until body bytes are at hand (or the body has ended) and tells how
   // many can be read without waiting; 0 at the body's end.
   virtual std::uint32_t QueryDataAvailable(std::uint32_t& bytes) = 0;
+  // Runs on the calling thread, at most once per call, when a call has begun
+  // to wait for the network (empty: nothing runs). The client shows what it
+  // has written before such a wait.
+  virtual void SetWaitingHandler(std::function<void()> handler) = 0;
   // Up to `size` body bytes, in a buffer of the request's own that `data`
   // points to until the request's next call; `read` 0 at the body's end. A
   // transport may return fewer than asked before the end (Windows'

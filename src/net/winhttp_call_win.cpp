@@ -1,5 +1,6 @@
 #include "net/winhttp_call_win.h"
 
+#include <algorithm>
 #include <new>
 
 #include "net/silence_rule.h"
@@ -7,14 +8,7 @@
 namespace kelvora::net {
 
 CallLink* CallLink::Create() {
-  auto* link = new (std::nothrow) CallLink;
-  if (!link) return nullptr;
-  link->done_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!link->done_) {
-    delete link;
-    return nullptr;
-  }
-  return link;
+  return new (std::nothrow) CallLink;
 }
 
 void CallLink::Release(bool winhttp_holds) {
@@ -29,6 +23,9 @@ std::uint8_t* CallLink::ReadBuffer(std::size_t size) {
 
 void CallLink::BeginCall() {
   completed_while_starting_ = false;
+  ::AcquireSRWLockExclusive(&lock_);
+  done_ = false;
+  ::ReleaseSRWLockExclusive(&lock_);
   started_ms_ = ::GetTickCount64();
   caller_.store(::GetCurrentThreadId(), std::memory_order_relaxed);
 }
@@ -42,33 +39,49 @@ void CallLink::Complete(DWORD error, DWORD bytes) {
     completed_while_starting_ = true;
     return;
   }
-  // The event publishes error_ and bytes_ to the waiting thread.
-  ::SetEvent(done_.get());
+  // The lock publishes error_ and bytes_ to the waiting thread.
+  ::AcquireSRWLockExclusive(&lock_);
+  done_ = true;
+  ::ReleaseSRWLockExclusive(&lock_);
+  ::WakeConditionVariable(&completed_);
 }
 
-std::uint32_t CallLink::Await(HANDLE stop, DWORD silence_ms) {
+std::uint32_t CallLink::Await(const StopSignal* stop, DWORD silence_ms, const std::function<void()>& waiting) {
   if (completed_while_starting_) return error_;
   SilenceRule silence(silence_ms, 0);
   silence.Start(started_ms_);
-  const HANDLE handles[] = {done_.get(), stop};
-  // Each pass either returns or finds that bytes came since the last one,
-  // so that only a silent line runs out the limit. At full speed calls
-  // complete long before the first pass ends: no wake-up is added.
+  bool told_waiting = !waiting;
+  // Each slice either sees the completion, or looks at the stop and at the
+  // silence: only a silent line runs out the limit. At full speed calls
+  // complete long before the first slice ends: no wake-up is added.
+  ::AcquireSRWLockExclusive(&lock_);
   for (;;) {
+    if (done_) break;
+    if (stop && stop->IsSet()) {
+      ::ReleaseSRWLockExclusive(&lock_);
+      return ERROR_WINHTTP_OPERATION_CANCELLED;
+    }
     silence.Heard(heard_ms_.load(std::memory_order_relaxed));
     const std::uint64_t now = ::GetTickCount64();
-    if (silence.Silent(now)) return ERROR_WINHTTP_TIMEOUT;
-    switch (::WaitForMultipleObjects(stop ? 2 : 1, handles, FALSE, static_cast<DWORD>(silence.Remaining(now)))) {
-      case WAIT_OBJECT_0:
-        return error_;
-      case WAIT_OBJECT_0 + 1:
-        return ERROR_WINHTTP_OPERATION_CANCELLED;
-      case WAIT_TIMEOUT:
-        break;
-      default:
-        return ERROR_WINHTTP_TIMEOUT;
+    if (silence.Silent(now)) {
+      ::ReleaseSRWLockExclusive(&lock_);
+      return ERROR_WINHTTP_TIMEOUT;
     }
+    if (!told_waiting && now - started_ms_ >= kStopPollMs) {
+      // Outside the lock: the handler may take its time, and a completion
+      // meanwhile is seen right after.
+      told_waiting = true;
+      ::ReleaseSRWLockExclusive(&lock_);
+      waiting();
+      ::AcquireSRWLockExclusive(&lock_);
+      continue;
+    }
+    const auto slice = static_cast<DWORD>(std::min<std::uint64_t>(silence.Remaining(now), kStopPollMs));
+    // A time-out returns FALSE with the lock held again, like a wake.
+    ::SleepConditionVariableSRW(&completed_, &lock_, slice, 0);
   }
+  ::ReleaseSRWLockExclusive(&lock_);
+  return error_;
 }
 
 void CALLBACK CallLink::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {

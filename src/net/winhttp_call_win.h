@@ -6,18 +6,24 @@
 // ended by closing its handle.
 //
 // WinHTTP completes a call whose data is already at hand on the calling
-// thread, inside the call itself. Such a completion is only recorded: no
-// event is set and none waited for, as each would be a trip to the kernel
-// (under Wine, to the Wine server) per call.
+// thread, inside the call itself. Such a completion is only recorded.
+//
+// A completion on WinHTTP's own thread wakes the caller through a condition
+// variable, not an event: under Wine every event set and every wait on one is
+// a round trip to the Wine server, and a read loop that hands each record
+// over that way took 2.1 times as long as the synchronous loop; with a
+// condition variable 1.1 times (measured, Wine 8, 512 MiB over loopback).
+// The waiting caller looks at the run's stop between slices of kStopPollMs.
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "common/win32_handles.h"
+#include "common/stop_signal_win.h"
 
 namespace kelvora::net {
 
@@ -29,8 +35,12 @@ namespace kelvora::net {
 // finds it gone; that is a few bytes, and a read buffer, per stopped request.
 class CallLink {
  public:
-  // Null when the completion event cannot be made.
+  // Null when out of memory.
   static CallLink* Create();
+  // How often a waiting caller looks at the stop: a close ends every wait
+  // within this, and a call that has waited this long counts as waiting for
+  // the network (the waiting handler runs).
+  static constexpr DWORD kStopPollMs = 25;
   CallLink(const CallLink&) = delete;
   CallLink& operator=(const CallLink&) = delete;
 
@@ -54,10 +64,12 @@ class CallLink {
   // (may be null) is set, or until no byte has come from the server for
   // `silence_ms` (SilenceRule: a read that fills slowly is waited for as long
   // as bytes arrive); not at all when it completed while being started.
+  // `waiting` (may be empty) runs once, on this thread, when the call is
+  // still waiting after kStopPollMs.
   // Returns 0 or the call's error; on a stop ERROR_WINHTTP_OPERATION_CANCELLED,
   // on silence ERROR_WINHTTP_TIMEOUT: the caller must then close the handle
   // and make no further call on it.
-  std::uint32_t Await(HANDLE stop, DWORD silence_ms);
+  std::uint32_t Await(const StopSignal* stop, DWORD silence_ms, const std::function<void()>& waiting);
 
   // Of the last completed call: the bytes available or read.
   DWORD bytes() const { return bytes_; }
@@ -73,10 +85,12 @@ class CallLink {
   void Complete(DWORD error, DWORD bytes);
 
   std::atomic<int> references_{2};
-  // Auto-reset: set only for a completion on another thread, and taken by
-  // the one wait that follows, so that it never needs resetting. After a
-  // stop or a time-out the link makes no more calls.
-  unique_handle done_;
+  // A completion on another thread: done_ under lock_, then a wake. Reset
+  // when the next call begins; after a stop or a time-out the link makes no
+  // more calls, so a late completion finds nobody waiting.
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE completed_ = CONDITION_VARIABLE_INIT;
+  bool done_ = false;
   // When bytes last came from the server (GetTickCount64), from the
   // RESPONSE_RECEIVED notifications. They come while a read is pending (Wine
   // measured: one per 8 KiB taken from the connection, on WinHTTP's thread;

@@ -145,14 +145,16 @@ class WinHttpRequest : public TransportRequest {
     return 0;
   }
 
+  void SetWaitingHandler(std::function<void()> handler) override { waiting_ = std::move(handler); }
+
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
     // Wine (measured): in asynchronous mode a read ends when the buffer is
     // full or the body is, a read that fails keeps nothing of what it had,
     // and a read started while bytes are at hand runs on this thread until
     // it is full; Windows (documented) returns once some bytes are there. So
-    // the client reads ahead only after taking what is at hand, and only on
-    // a line that has been fast (ReadSize). The bytes land in the link's
-    // buffer, which WinHTTP may still write into after a stop.
+    // the client only reads what QueryDataAvailable found at hand. The bytes
+    // land in the link's buffer, which WinHTTP may still write into after a
+    // stop.
     std::uint8_t* landing = nullptr;
     const auto error = Call([this, size, &landing] {
       landing = link_->ReadBuffer(size);
@@ -186,7 +188,8 @@ class WinHttpRequest : public TransportRequest {
       link_->EndCall();
     });
     if (ran) {
-      error = started ? link_->Await(transport_.stop_event(), transport_.timeout_ms() + kNoWordGrace) : start_error;
+      error = started ? link_->Await(transport_.stop(), transport_.timeout_ms() + kNoWordGrace, waiting_)
+                      : start_error;
       // A stop that came while the call was finishing still counts: the run is over.
       if (!error && transport_.Stopped()) error = ERROR_WINHTTP_OPERATION_CANCELLED;
     }
@@ -228,6 +231,7 @@ class WinHttpRequest : public TransportRequest {
   unique_hinternet connection_;
   unique_hinternet request_;
   CallLink* link_ = nullptr;  // the request handle's, while it is open
+  std::function<void()> waiting_;
 };
 
 }  // namespace

@@ -43,7 +43,7 @@ class WinHttpTransport : public Transport {
   // The WINHTTP_FLAG_SECURE_PROTOCOL_* flags the session accepted.
   DWORD secure_protocols() const { return secure_protocols_; }
   DWORD timeout_ms() const { return timeout_ms_; }
-  HANDLE stop_event() const { return stop_ ? stop_->Event() : nullptr; }
+  const StopSignal* stop() const { return stop_; }
   bool Stopped() const;
   // Runs `start` unless the run is stopped, excluding a stop meanwhile
   // (StopSignal::StartUnlessSet); returns whether it ran.

@@ -483,6 +483,10 @@ TEST(FragmentFetch, TellsWhereItStandsWhenStoppedOrFailed) {
     auto script = std::make_shared<Script>();
     for (const auto& response : row.responses) script->responses.push_back(response);
     net::HttpClient client(std::make_unique<ScriptedTransport>(script), [] { return 1700000000; });
+    // A slow line: every chunk is shown, so the close can come after the first.
+    client.SetReadClock([at = std::chrono::steady_clock::time_point{}]() mutable {
+      return at += std::chrono::seconds(1);
+    });
     MemoryStream file(std::vector<std::uint8_t>(10, '0'));
     FetchProgress made;
     try {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +25,10 @@ struct ScriptedResponse {
   std::int32_t status = 200;
   std::wstring headers;               // "Name: value" lines joined by CR LF
   std::vector<std::string> chunks;    // what each QueryDataAvailable reports, and ReadData yields at the most
-  // How long each chunk takes to arrive, charged to Script::now when its
-  // first byte is read; none: no time passes.
+  // How long each chunk takes to arrive, charged to Script::now when it is
+  // first reached; none: no time passes. A chunk that takes kWaitingAfter or
+  // longer runs the request's waiting handler first, as the platform's
+  // transport does for a call that waits.
   std::vector<std::chrono::microseconds> chunk_times;
   std::uint32_t read_error = 0;       // reported once the chunks are used up
   std::uint32_t status_query_error = 0;
@@ -43,6 +46,8 @@ enum class ReadMode {
   Windows,  // returns at most the rest of one chunk: some bytes once they are there (documented)
   Wine,     // waits until its buffer is full or the body ends; a failed read keeps nothing (measured)
 };
+
+inline constexpr std::chrono::microseconds kWaitingAfter{25000};
 
 struct Script {
   ReadMode read_mode = ReadMode::Windows;
@@ -151,6 +156,7 @@ class ScriptedRequest : public TransportRequest {
     return 0;
   }
 
+  void SetWaitingHandler(std::function<void()> handler) override { waiting_ = std::move(handler); }
   std::uint32_t ReadData(std::uint32_t size, const std::uint8_t*& data, std::uint32_t& read) override {
     script_.read_sizes.push_back(size);
     read = 0;
@@ -192,7 +198,10 @@ class ScriptedRequest : public TransportRequest {
       charged_ = false;
     }
     if (next_chunk_ == current_.chunks.size()) return false;
-    if (!charged_ && next_chunk_ < current_.chunk_times.size()) script_.now += current_.chunk_times[next_chunk_];
+    if (!charged_ && next_chunk_ < current_.chunk_times.size()) {
+      if (waiting_ && current_.chunk_times[next_chunk_] >= kWaitingAfter) waiting_();
+      script_.now += current_.chunk_times[next_chunk_];
+    }
     charged_ = true;
     return true;
   }
@@ -207,6 +216,7 @@ class ScriptedRequest : public TransportRequest {
   std::size_t offset_ = 0;
   bool charged_ = false;
   std::string landing_;  // what a read in Wine's mode gathered
+  std::function<void()> waiting_;
 };
 
 class ScriptedTransport : public Transport {

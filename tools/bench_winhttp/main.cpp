@@ -9,6 +9,8 @@
 //   --async-read-pattern  the same pattern on an asynchronous session, each
 //                         call started and then waited for on an event that
 //                         the status callback sets
+//   --async-read-pattern-cv  the same, waited for on a condition variable
+//                         that the status callback wakes, as the program waits
 //   --design-floor        the synchronous read pattern plus one empty step
 //                         handed to a UI thread and waited for after every
 //                         chunk (PostThreadMessage to a thread in GetMessage,
@@ -110,6 +112,12 @@ class UiThread {
 // The asynchronous session's one request: the callback reports each call's end.
 struct AsyncState {
   HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  // With a condition variable in place of the event: a wait that stays in
+  // user space where the platform allows it.
+  bool use_condition = false;
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
+  bool completed = false;
   DWORD caller = GetCurrentThreadId();
   DWORD error = 0;
   DWORD bytes = 0;
@@ -138,6 +146,13 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
       return;
   }
   if (GetCurrentThreadId() == state->caller) ++state->inline_calls;
+  if (state->use_condition) {
+    AcquireSRWLockExclusive(&state->lock);
+    state->completed = true;
+    ReleaseSRWLockExclusive(&state->lock);
+    WakeConditionVariable(&state->condition);
+    return;
+  }
   SetEvent(state->done);
 }
 
@@ -145,8 +160,19 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 template <typename Start>
 bool AsyncCall(AsyncState& state, Start start) {
   ++state.calls;
+  if (state.use_condition) {
+    AcquireSRWLockExclusive(&state.lock);
+    state.completed = false;
+    ReleaseSRWLockExclusive(&state.lock);
+  }
   if (!start()) return false;
-  WaitForSingleObject(state.done, INFINITE);
+  if (state.use_condition) {
+    AcquireSRWLockExclusive(&state.lock);
+    while (!state.completed) SleepConditionVariableSRW(&state.condition, &state.lock, 100, 0);
+    ReleaseSRWLockExclusive(&state.lock);
+  } else {
+    WaitForSingleObject(state.done, INFINITE);
+  }
   return state.error == 0;
 }
 
@@ -170,14 +196,19 @@ long long AsyncReadPattern(HINTERNET request, HANDLE file, AsyncState& state) {
 
 int wmain(int argc, wchar_t** argv) {
   enum class Mode { FixedReads, ReadPattern, AsyncReadPattern, DesignFloor } mode = Mode::FixedReads;
+  bool use_condition = false;
   if (argc == 4) {
     if (std::wcscmp(argv[1], L"--read-pattern") == 0) mode = Mode::ReadPattern;
     else if (std::wcscmp(argv[1], L"--async-read-pattern") == 0) mode = Mode::AsyncReadPattern;
-    else if (std::wcscmp(argv[1], L"--design-floor") == 0) mode = Mode::DesignFloor;
+    else if (std::wcscmp(argv[1], L"--async-read-pattern-cv") == 0) {
+      mode = Mode::AsyncReadPattern;
+      use_condition = true;
+    } else if (std::wcscmp(argv[1], L"--design-floor") == 0) mode = Mode::DesignFloor;
     else argc = 0;
   }
   if (argc != 3 && argc != 4) {
-    std::fwprintf(stderr, L"usage: kelvora_bench_winhttp [--read-pattern|--async-read-pattern|--design-floor] "
+    std::fwprintf(stderr, L"usage: kelvora_bench_winhttp [--read-pattern|--async-read-pattern|--async-read-pattern-cv|"
+                          L"--design-floor] "
                           L"URL OUTPUT_FILE\n");
     return 2;
   }
@@ -194,6 +225,7 @@ int wmain(int argc, wchar_t** argv) {
 
   const bool async = mode == Mode::AsyncReadPattern;
   AsyncState state;
+  state.use_condition = use_condition;
   HINTERNET session =
       WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, async ? WINHTTP_FLAG_ASYNC : 0);
   if (async && session &&
