@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Download speed, CPU and memory of Kelvora_Installer.exe under Wine, against
-five bare WinHTTP loops under the same Wine (tools/bench_winhttp):
+six bare WinHTTP loops under the same Wine (tools/bench_winhttp):
 
   1 MiB reads          synchronous fixed 1 MiB reads
+  async 1 MiB reads    the same on an asynchronous session, each read waited
+                       for on an event that the status callback sets
   read pattern         synchronous: ask how many bytes are available, read
                        exactly that many, write them (no UI)
   async read pattern   the same pattern on an asynchronous session, each call
@@ -14,7 +16,8 @@ five bare WinHTTP loops under the same Wine (tools/bench_winhttp):
                        to a UI thread and waited for after every chunk
 
 All fetch from the local nginx over HTTPS, in turn, several runs each; medians.
-The program's ratio to each loop is printed for both cases:
+The program's ratio to each loop is printed for both cases, for the whole run
+and for the GET's transfer as nginx logs it (request to last byte):
 
   (a) a 512 MiB file at full loopback speed
   (b) a 256 MiB file with nginx limiting the rate to 12.5 MB/s (a 100 Mbit/s line)
@@ -57,7 +60,7 @@ from bench.wine import WineEnv, windows_path  # noqa: E402
 from urllib.parse import urlsplit  # noqa: E402
 
 MiB = 1024 * 1024
-LOOPS = (("1 MiB reads", []), ("read pattern", ["--read-pattern"]),
+LOOPS = (("1 MiB reads", []), ("async 1 MiB reads", ["--async-1mib"]), ("read pattern", ["--read-pattern"]),
          ("async read pattern", ["--async-read-pattern"]), ("async read pattern cv", ["--async-read-pattern-cv"]),
          ("design floor", ["--design-floor"]))
 
@@ -90,6 +93,19 @@ def wait_child(popen: subprocess.Popen, timeout: float) -> tuple[float, float]:
         time.sleep(0.01)
 
 
+def get_transfer(server: NginxServer, after: float) -> float | None:
+    """How long nginx took over the last GET that reached it since `after`
+    (wall clock), from its request to its last byte."""
+    found = None
+    for line in server.access_log.read_text(encoding="utf-8", errors="replace").splitlines():
+        entry = json.loads(line) if line.strip() else None
+        if not entry or entry["method"] != "GET" or "msec" not in entry:
+            continue
+        if float(entry["msec"]) - float(entry["request_time"]) >= after:
+            found = float(entry["request_time"])
+    return found
+
+
 def get_arrival(server: NginxServer, after: float) -> float | None:
     """Wall-clock time at which the last ranged GET logged since `after` reached nginx."""
     found = None
@@ -104,9 +120,9 @@ def get_arrival(server: NginxServer, after: float) -> float | None:
 
 
 def run_installer(wine: WineEnv, uia: Uia, exe: Path, temp: Path, log: Path,
-                  server: NginxServer) -> tuple[float, float, float, float]:
+                  server: NginxServer) -> tuple[float, float, float, float, float]:
     """One run of the program: (seconds from the OK click to its end, CPU seconds,
-    peak MiB, seconds from the OK click to the GET's arrival)."""
+    peak MiB, seconds from the OK click to the GET's arrival, the GET's transfer)."""
     shutil.rmtree(temp, ignore_errors=True)
     temp.mkdir(parents=True)
     popen = subprocess.Popen(["wine", str(exe)], env=wine.env({"KELVORA_STANDIN_LOG": windows_path(log)}),
@@ -121,19 +137,25 @@ def run_installer(wine: WineEnv, uia: Uia, exe: Path, temp: Path, log: Path,
     if not (temp / "Kelvora_Install.exe").exists():
         raise RuntimeError("the program did not download the file")
     arrival = get_arrival(server, clicked - 1.0)
-    return elapsed, cpu, peak, (arrival - clicked) if arrival is not None else float("nan")
+    transfer = get_transfer(server, clicked - 1.0)
+    return (elapsed, cpu, peak, (arrival - clicked) if arrival is not None else float("nan"),
+            transfer if transfer is not None else float("nan"))
 
 
-def run_bare_loop(wine: WineEnv, exe: Path, flags: list[str], url: str, temp: Path) -> tuple[float, float, float]:
+def run_bare_loop(wine: WineEnv, exe: Path, flags: list[str], url: str, temp: Path,
+                  server: NginxServer) -> tuple[float, float, float, float]:
+    """One run of a loop: (seconds, CPU seconds, peak MiB, the GET's transfer)."""
     shutil.rmtree(temp, ignore_errors=True)
     temp.mkdir(parents=True)
-    start = time.monotonic()
+    start, started = time.monotonic(), time.time()
     popen = subprocess.Popen(["wine", str(exe), *flags, url, windows_path(temp / "bare.bin")], env=wine.env(),
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     cpu, peak = wait_child(popen, timeout=1800)
     if popen.returncode != 0:
         raise RuntimeError(f"bare loop failed with {popen.returncode}")
-    return time.monotonic() - start, cpu, peak
+    elapsed = time.monotonic() - start
+    transfer = get_transfer(server, started - 1.0)
+    return elapsed, cpu, peak, transfer if transfer is not None else float("nan")
 
 
 def load_average() -> str:
@@ -161,7 +183,7 @@ def compare(label: str, wine, uia, work: Path, certs, payload: Path, runs: int, 
             line = f"  {label}: program {program[-1][0]:.2f} s (CPU {program[-1][1]:.2f} s)"
             if with_loops:
                 for name, flags in LOOPS:
-                    loops[name].append(run_bare_loop(wine, bare, flags, url, work / "temp"))
+                    loops[name].append(run_bare_loop(wine, bare, flags, url, work / "temp", server))
                     line += f", {name} {loops[name][-1][0]:.2f} s (CPU {loops[name][-1][1]:.2f} s)"
             print(f"{line}; load {load_average()}", flush=True)
     finally:
@@ -169,17 +191,20 @@ def compare(label: str, wine, uia, work: Path, certs, payload: Path, runs: int, 
         shutil.rmtree(work / "temp", ignore_errors=True)
     median = lambda rows, i: statistics.median(row[i] for row in rows)  # noqa: E731
     result = {"time": median(program, 0), "cpu": median(program, 1), "peak": median(program, 2),
-              "first_byte": median(program, 3), "loops": {}}
+              "first_byte": median(program, 3), "transfer": median(program, 4), "loops": {}}
     if with_loops:
-        result["loops"] = {name: {"time": median(rows, 0), "cpu": median(rows, 1)} for name, rows in loops.items()}
+        result["loops"] = {name: {"time": median(rows, 0), "cpu": median(rows, 1), "transfer": median(rows, 3)}
+                           for name, rows in loops.items()}
     return result
 
 
 def report(label: str, figures: dict) -> None:
-    print(f"{label}: program {figures['time']:.2f} s, CPU {figures['cpu']:.2f} s")
+    print(f"{label}: program {figures['time']:.2f} s, CPU {figures['cpu']:.2f} s, "
+          f"GET's transfer at the server {figures['transfer']:.2f} s")
     for name, loop in figures["loops"].items():
-        print(f"    {name} loop: {loop['time']:.2f} s, CPU {loop['cpu']:.2f} s; program/loop: "
-              f"time {figures['time'] / loop['time']:.2f}, CPU {figures['cpu'] / loop['cpu']:.2f}")
+        print(f"    {name} loop: {loop['time']:.2f} s, CPU {loop['cpu']:.2f} s, transfer {loop['transfer']:.2f} s; "
+              f"program/loop: time {figures['time'] / loop['time']:.2f}, CPU {figures['cpu'] / loop['cpu']:.2f}, "
+              f"transfer {figures['transfer'] / loop['transfer']:.2f}")
 
 
 def main() -> int:

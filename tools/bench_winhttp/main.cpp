@@ -3,6 +3,8 @@
 //   kelvora_bench_winhttp.exe [MODE] URL OUTPUT_FILE
 // MODE:
 //   (none)                fixed 1 MiB reads, synchronous
+//   --async-1mib          fixed 1 MiB reads on an asynchronous session, each
+//                         waited for on an event that the status callback sets
 //   --read-pattern        the installer's read pattern (ask how many bytes are
 //                         available, read exactly that many, write them),
 //                         synchronous: the floor for a program that keeps it
@@ -176,6 +178,21 @@ bool AsyncCall(AsyncState& state, Start start) {
   return state.error == 0;
 }
 
+long long AsyncFixedReads(HINTERNET request, HANDLE file, AsyncState& state) {
+  std::vector<char> buffer(1024 * 1024);
+  long long total = 0;
+  for (;;) {
+    if (!AsyncCall(state, [&] {
+          return WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
+        }))
+      return -1;
+    const DWORD read = state.bytes;
+    if (read == 0) return total;
+    if (!WriteAll(file, buffer.data(), read)) return -1;
+    total += read;
+  }
+}
+
 long long AsyncReadPattern(HINTERNET request, HANDLE file, AsyncState& state) {
   std::vector<char> buffer;
   long long total = 0;
@@ -195,10 +212,11 @@ long long AsyncReadPattern(HINTERNET request, HANDLE file, AsyncState& state) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  enum class Mode { FixedReads, ReadPattern, AsyncReadPattern, DesignFloor } mode = Mode::FixedReads;
+  enum class Mode { FixedReads, AsyncFixedReads, ReadPattern, AsyncReadPattern, DesignFloor } mode = Mode::FixedReads;
   bool use_condition = false;
   if (argc == 4) {
     if (std::wcscmp(argv[1], L"--read-pattern") == 0) mode = Mode::ReadPattern;
+    else if (std::wcscmp(argv[1], L"--async-1mib") == 0) mode = Mode::AsyncFixedReads;
     else if (std::wcscmp(argv[1], L"--async-read-pattern") == 0) mode = Mode::AsyncReadPattern;
     else if (std::wcscmp(argv[1], L"--async-read-pattern-cv") == 0) {
       mode = Mode::AsyncReadPattern;
@@ -207,7 +225,7 @@ int wmain(int argc, wchar_t** argv) {
     else argc = 0;
   }
   if (argc != 3 && argc != 4) {
-    std::fwprintf(stderr, L"usage: kelvora_bench_winhttp [--read-pattern|--async-read-pattern|--async-read-pattern-cv|"
+    std::fwprintf(stderr, L"usage: kelvora_bench_winhttp [--async-1mib|--read-pattern|--async-read-pattern|--async-read-pattern-cv|"
                           L"--design-floor] "
                           L"URL OUTPUT_FILE\n");
     return 2;
@@ -223,7 +241,7 @@ int wmain(int argc, wchar_t** argv) {
   parts.dwUrlPathLength = 2048;
   if (!WinHttpCrackUrl(url, 0, 0, &parts)) return 3;
 
-  const bool async = mode == Mode::AsyncReadPattern;
+  const bool async = mode == Mode::AsyncReadPattern || mode == Mode::AsyncFixedReads;
   AsyncState state;
   state.use_condition = use_condition;
   HINTERNET session =
@@ -252,6 +270,10 @@ int wmain(int argc, wchar_t** argv) {
   switch (mode) {
     case Mode::FixedReads:
       total = FixedReads(request, file);
+      break;
+    case Mode::AsyncFixedReads:
+      total = AsyncFixedReads(request, file, state);
+      std::fprintf(stderr, "calls %lld, completed inline %lld\n", state.calls, state.inline_calls);
       break;
     case Mode::ReadPattern:
       total = ReadPattern(request, file, [] {});
