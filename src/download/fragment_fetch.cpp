@@ -229,16 +229,11 @@ TransferOutcome FetchFragment(net::HttpClient& client, const FetchRequest& reque
         return outcome;
       case NextStep::AskAgain:
       case NextStep::ContinueFromK:
-      case NextStep::StartOver: {
-        const auto pause = ending == Ending::Busy ? *busy_pause : BackoffPause(attempts_used + 1, retries.draw);
-        ++attempts_used;
-        if (!wait(pause)) {
-          outcome.aborted = true;
-          outcome.bytes_written = in_place;
-          return outcome;
-        }
-        break;
-      }
+      case NextStep::StartOver:
+        if (PauseToAskAgain(busy_pause, attempts_used, retries, wait)) break;
+        outcome.aborted = true;
+        outcome.bytes_written = in_place;
+        return outcome;
     }
   }
 }

@@ -73,4 +73,10 @@ std::optional<std::chrono::milliseconds> BusyPause(const net::HttpResponse& resp
   return std::chrono::seconds(*asked);
 }
 
+bool PauseToAskAgain(const std::optional<std::chrono::milliseconds>& busy_pause, int& used, const RetryRules& rules,
+                     const WaitUnlessStopped& wait) {
+  ++used;
+  return wait(busy_pause ? *busy_pause : BackoffPause(used, rules.draw));
+}
+
 }  // namespace kelvora

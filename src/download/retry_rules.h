@@ -59,4 +59,10 @@ bool IsRetryableFailure(const net::HttpError& error);
 std::optional<std::chrono::milliseconds> BusyPause(const net::HttpResponse& response, int attempt,
                                                    const RetryRules& rules);
 
+// Before asking again: counts one more of `used` and waits the pause for
+// it through `wait`, the busy answer's own when there is one (BusyPause),
+// else BackoffPause. False when the run was stopped meanwhile.
+bool PauseToAskAgain(const std::optional<std::chrono::milliseconds>& busy_pause, int& used, const RetryRules& rules,
+                     const WaitUnlessStopped& wait);
+
 }  // namespace kelvora

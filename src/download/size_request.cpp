@@ -29,15 +29,10 @@ SizeAnswer AskSize(net::HttpClient& client, const std::wstring& url, const Retry
         answer.usable = true;
         answer.size = net::SizeFromHead(response);
         return answer;
-      case NextStep::AskAgain: {
-        const auto pause = ending == Ending::Busy ? *busy_pause : BackoffPause(used + 1, rules.draw);
-        ++used;
-        if (!wait(pause)) {
-          answer.stopped = true;
-          return answer;
-        }
-        continue;
-      }
+      case NextStep::AskAgain:
+        if (PauseToAskAgain(busy_pause, used, rules, wait)) continue;
+        answer.stopped = true;
+        return answer;
       case NextStep::EndRun:
         answer.stopped = true;
         return answer;
